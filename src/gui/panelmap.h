@@ -1,0 +1,9 @@
+// The eight panel-mapped parameters: panel to variables and back.
+#pragma once
+
+namespace orv {
+
+void GetPanelValues();
+void SetPanelValues();
+
+}  // namespace orv
