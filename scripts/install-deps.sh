@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config dpkg-dev file
   qt6-base-dev qt6-tools-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
   xvfb xauth imagemagick
