@@ -72,8 +72,13 @@ void InitVars();
 void ShowInfoText(const char* text, int left, int top, int pointSize);
 // Shows `text` on the status line.
 void ShowStatus(const char* text);
+// Copies `text` into szStatus (truncated to fit, always terminated) without showing it.
+void SetStatusText(const char* text);
 // Formats into szStatus (always terminated, never overflowing) and shows it.
 void ShowStatusF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True when the two paths are equal ignoring ASCII letter case.
+bool SamePathIgnoringCase(const char* a, const char* b);
 
 int CC_PANEL(int panel, int event, void* callbackData, int eventData1, int eventData2);
 int CC_Timer50ms(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);

@@ -1,6 +1,50 @@
-// STUB
+// The eight panel-mapped parameters. The panel shows `power` less 250; both
+// directions work modulo 65536, so every 16-bit power survives a round trip.
 #include "gui/panelmap.h"
+
+#include <cstdint>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/params.h"
+
 namespace orv {
-void GetPanelValues() {}
-void SetPanelValues() {}
+
+namespace {
+
+// The low 16 bits of a control's value.
+uint16_t ReadWord(int control) {
+    int v = 0;
+    GetCtrlVal(panelHandle, control, &v);
+    return static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu);
+}
+
+// A variable goes to its control as a non-negative 0..65535.
+void WriteWord(int control, uint16_t v) {
+    SetCtrlVal(panelHandle, control, static_cast<int>(v));
+}
+
+}  // namespace
+
+void GetPanelValues() {
+    power = static_cast<uint16_t>(ReadWord(NumPower) + POWER_OFFSET);
+    powermode = ReadWord(NumPowermode);
+    reference = ReadWord(NumReference);
+    tolerance = ReadWord(NumTolerance);
+    hysteresis = ReadWord(NumHysteresis);
+    polarity = ReadWord(NumPolarity);
+    average = ReadWord(NumAverage);
+    linear = ReadWord(NumLinear);
+}
+
+void SetPanelValues() {
+    WriteWord(NumPower, static_cast<uint16_t>(power - POWER_OFFSET));
+    WriteWord(NumPowermode, powermode);
+    WriteWord(NumReference, reference);
+    WriteWord(NumTolerance, tolerance);
+    WriteWord(NumHysteresis, hysteresis);
+    WriteWord(NumPolarity, polarity);
+    WriteWord(NumAverage, average);
+    WriteWord(NumLinear, linear);
+}
+
 }  // namespace orv
