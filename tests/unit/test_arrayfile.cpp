@@ -1,0 +1,187 @@
+// Array files: the row layout written, the tolerant reader and the failures
+// that must leave the caller's array and the old file alone.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#include "runtime/runtime.h"
+
+namespace {
+
+class ArrayFile : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    std::string Path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
+    std::string Write(const char* name, const std::string& text) const {
+        const std::string path = Path(name);
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+};
+
+TEST_F(ArrayFile, WritesEachGroupAsOneTabSeparatedRowRightAligned) {
+    const std::array<int32_t, 6> a{1, -2, 300, 4, 123456789, -99999};
+    const std::string path = Path("rows.dat");
+    ASSERT_EQ(0, ArrayToFile(path.c_str(), a.data(), TYPE_INT, 6, 2, 0, 0, 0, 4, FILE_ASCII, FILE_TRUNCATE));
+    // A value wider than the field is written whole.
+    EXPECT_EQ("   1\t  -2\t 300\n   4\t123456789\t-99999\n", Read(path));
+
+    const std::array<uint32_t, 3> u{0, 65535, 4294967295u};
+    ASSERT_EQ(0, ArrayToFile(path.c_str(), u.data(), TYPE_UINT, 3, 1, 0, 0, 0, 6, FILE_ASCII, FILE_TRUNCATE));
+    EXPECT_EQ("     0\t 65535\t4294967295\n", Read(path));  // replaced, not appended
+}
+
+TEST_F(ArrayFile, RoundTripsExtremesOfBothTypes) {
+    const std::array<int32_t, 4> s{std::numeric_limits<int32_t>::min(), -1, 0,
+                                   std::numeric_limits<int32_t>::max()};
+    const std::string path = Path("ext.dat");
+    ASSERT_EQ(0, ArrayToFile(path.c_str(), s.data(), TYPE_INT, 4, 2, 0, 0, 0, 1, FILE_ASCII, FILE_TRUNCATE));
+    std::array<int32_t, 4> back{};
+    ASSERT_EQ(0, FileToArray(path.c_str(), back.data(), TYPE_INT, 4, 2, 0, 0, FILE_ASCII));
+    EXPECT_EQ(s, back);
+
+    const std::array<uint32_t, 2> u{0, 4294967295u};
+    ASSERT_EQ(0, ArrayToFile(path.c_str(), u.data(), TYPE_UINT, 2, 1, 0, 0, 0, 0, FILE_ASCII, FILE_TRUNCATE));
+    std::array<uint32_t, 2> ub{};
+    ASSERT_EQ(0, FileToArray(path.c_str(), ub.data(), TYPE_UINT, 2, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(u, ub);
+}
+
+TEST_F(ArrayFile, ReaderAcceptsAnySeparationAndLayout) {
+    // Commas, CRLF, mixed blanks, a byte-order mark, and three groups written
+    // as columns (one line per element) instead of rows.
+    const std::array<int32_t, 6> want{1, 2, 3, -4, 5, 6};
+    const char* texts[] = {
+        "1,2,3,-4,5,6",
+        "1, 2 ,3\r\n-4\t\t5   6\r\n",
+        "\xEF\xBB\xBF 1 2\n3 -4\n\n5 6",
+        "+1\n2\n3\n-4\n5\n6\n",
+    };
+    for (const char* text : texts) {
+        const std::string path = Write("tolerant.dat", text);
+        std::array<int32_t, 6> got{};
+        EXPECT_EQ(0, FileToArray(path.c_str(), got.data(), TYPE_INT, 6, 3, 0, 0, FILE_ASCII)) << text;
+        EXPECT_EQ(want, got) << text;
+    }
+    // Columns of a two-group file are read in file order: 10 20 / 11 21.
+    const std::string cols = Write("cols.dat", "10\t20\n11\t21\n");
+    std::array<int32_t, 4> c{};
+    ASSERT_EQ(0, FileToArray(cols.c_str(), c.data(), TYPE_INT, 4, 2, 0, 0, FILE_ASCII));
+    EXPECT_EQ((std::array<int32_t, 4>{10, 20, 11, 21}), c);
+}
+
+TEST_F(ArrayFile, ReadsExactlyTheCountAndIgnoresTheRest) {
+    const std::string path = Write("more.dat", "7 8 9 trailing words, 10\n");
+    std::array<uint32_t, 4> got{0, 0, 0, 42};
+    ASSERT_EQ(0, FileToArray(path.c_str(), got.data(), TYPE_UINT, 3, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ((std::array<uint32_t, 4>{7, 8, 9, 42}), got);
+}
+
+TEST_F(ArrayFile, FailedReadsLeaveTheArrayAndTellWhere) {
+    const std::array<uint32_t, 4> sentinel{11, 22, 33, 44};
+    struct Case {
+        const char* text;
+        int type;
+        int code;
+        int index;
+    };
+    const Case cases[] = {
+        {"1 2 3", TYPE_UINT, FILE_ERR_SHORT, 3},
+        {"", TYPE_UINT, FILE_ERR_SHORT, 0},
+        {" \n,\n", TYPE_INT, FILE_ERR_SHORT, 0},
+        {"1 2 x3 4", TYPE_UINT, FILE_ERR_FORMAT, 2},
+        {"1 -2 3 4", TYPE_UINT, FILE_ERR_FORMAT, 1},  // no sign on unsigned
+        {"1 +2 3 4", TYPE_UINT, FILE_ERR_FORMAT, 1},
+        {"1 2 3 4294967296", TYPE_UINT, FILE_ERR_FORMAT, 3},  // above 32 bits
+        {"2147483648 0 0 0", TYPE_INT, FILE_ERR_FORMAT, 0},   // above int32
+        {"0 -2147483649 0 0", TYPE_INT, FILE_ERR_FORMAT, 1},
+        {"0 1.5 0 0", TYPE_INT, FILE_ERR_FORMAT, 1},
+        {"0 0 - 0", TYPE_INT, FILE_ERR_FORMAT, 2},
+        {"0 0 0 12abc", TYPE_INT, FILE_ERR_FORMAT, 3},
+    };
+    for (const Case& c : cases) {
+        const std::string path = Write("bad.dat", c.text);
+        auto got = sentinel;
+        EXPECT_EQ(c.code, FileToArray(path.c_str(), got.data(), c.type, 4, 1, 0, 0, FILE_ASCII)) << c.text;
+        EXPECT_EQ(c.index, ArrayFileErrorIndex()) << c.text;
+        EXPECT_EQ(sentinel, got) << c.text;
+    }
+    auto got = sentinel;
+    EXPECT_EQ(FILE_ERR_OPEN,
+              FileToArray(Path("missing.dat").c_str(), got.data(), TYPE_UINT, 4, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(FILE_ERR_OPEN,
+              FileToArray(dir.path().toStdString().c_str(), got.data(), TYPE_UINT, 4, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(sentinel, got);
+}
+
+TEST_F(ArrayFile, BadArgumentsAreRefused) {
+    std::array<int32_t, 4> a{};
+    const std::string path = Path("args.dat");
+    EXPECT_EQ(FILE_ERR_ARGS, ArrayToFile(nullptr, a.data(), TYPE_INT, 4, 1, 0, 0, 0, 4, FILE_ASCII, 0));
+    EXPECT_EQ(FILE_ERR_ARGS, ArrayToFile(path.c_str(), nullptr, TYPE_INT, 4, 1, 0, 0, 0, 4, FILE_ASCII, 0));
+    EXPECT_EQ(FILE_ERR_ARGS,
+              ArrayToFile(path.c_str(), a.data(), TYPE_DOUBLE, 4, 1, 0, 0, 0, 4, FILE_ASCII, 0));
+    EXPECT_EQ(FILE_ERR_ARGS, ArrayToFile(path.c_str(), a.data(), TYPE_INT, 4, 3, 0, 0, 0, 4, FILE_ASCII, 0));
+    EXPECT_EQ(FILE_ERR_ARGS, ArrayToFile(path.c_str(), a.data(), TYPE_INT, 0, 1, 0, 0, 0, 4, FILE_ASCII, 0));
+    EXPECT_EQ(FILE_ERR_ARGS, FileToArray(path.c_str(), a.data(), TYPE_INT, -1, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(FILE_ERR_ARGS, FileToArray(path.c_str(), nullptr, TYPE_INT, 4, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(FILE_ERR_ARGS, FileToArray("", a.data(), TYPE_INT, 4, 1, 0, 0, FILE_ASCII));
+}
+
+TEST_F(ArrayFile, WriteFailingHalfwayKeepsTheOldFileWhole) {
+    // The file size limit makes the write fail after the first bytes, as a
+    // full disk would.
+    const std::string path = Write("old.dat", "old content\n");
+    std::array<int32_t, 64> big{};
+    big.fill(-123456);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 40;
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    const int rc =
+        ArrayToFile(path.c_str(), big.data(), TYPE_INT, 64, 1, 0, 0, 0, 8, FILE_ASCII, FILE_TRUNCATE);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(FILE_ERR_WRITE, rc);
+    EXPECT_EQ("old content\n", Read(path));
+    EXPECT_EQ(1, QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size())
+        << "temporary file left behind";
+
+    EXPECT_EQ(FILE_ERR_WRITE, ArrayToFile(Path("no/such/dir.dat").c_str(), big.data(), TYPE_INT, 2, 1, 0, 0,
+                                          0, 4, FILE_ASCII, FILE_TRUNCATE));
+}
+
+TEST_F(ArrayFile, WriteIntoReadOnlyDirectoryKeepsTheOldFile) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "directory permissions do not bind the superuser";
+    }
+    const std::string path = Write("old.dat", "old content\n");
+    ASSERT_EQ(0, chmod(dir.path().toStdString().c_str(), 0555));
+    const std::array<uint32_t, 2> u{1, 2};
+    const int rc =
+        ArrayToFile(path.c_str(), u.data(), TYPE_UINT, 2, 1, 0, 0, 0, 4, FILE_ASCII, FILE_TRUNCATE);
+    chmod(dir.path().toStdString().c_str(), 0755);
+    EXPECT_EQ(FILE_ERR_WRITE, rc);
+    EXPECT_EQ("old content\n", Read(path));
+}
+
+}  // namespace
