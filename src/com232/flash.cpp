@@ -1,14 +1,175 @@
-// STUB
+// The flash programming sequence. Every block takes two direct exchanges:
+// an address frame (order 20) naming the flash address of the block, then a
+// data frame (order 21) with its 16 words. Each exchange writes the frame,
+// waits, and reads one 36-byte reply of which only data word 0 counts.
 #include "com232/flash.h"
+
+#include <cstdio>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/frame.h"
+#include "com232/params.h"
+#include "com232/rs232.h"
+#include "gui/corrtable.h"
+#include "runtime/runtime.h"
+
 namespace orv {
-void SendCorrDataToFlash() {}
-int32_t WritePageDataToFlash(int32_t, const int32_t*) {
-    return 0;
+
+namespace {
+
+constexpr uint16_t ADDRESS_ACCEPTED = 170;
+constexpr uint16_t DATA_ADDRESS_INVALID = 0;
+constexpr uint16_t DATA_ADDRESS_VALID = 1;
+constexpr uint16_t DATA_WRITTEN = 2;
+// A failed page reports at most this many words, below the ok threshold.
+constexpr int32_t FAILED_PAGE_MAX = PAGE_WORDS - PNUM;
+
+struct Page {
+    int32_t address;
+    const std::array<int32_t, PAGE_WORDS>* buffer;
+    const char* ok;
+    const char* error;
+};
+
+void SetStatus(const char* text) {
+    std::snprintf(szStatus.data(), szStatus.size(), "%s", text);
 }
-int32_t SendInfoBlockToFlash(int32_t, int32_t) {
-    return -1;
+
+void PutWord(int offset, int32_t value) {
+    szWriteBuf[offset] = static_cast<char>((static_cast<uint32_t>(value) >> 8) & 0xFF);
+    szWriteBuf[offset + 1] = static_cast<char>(static_cast<uint32_t>(value) & 0xFF);
 }
-int32_t WriteBlockDataToFlash(const int32_t*) {
-    return -1;
+
+uint16_t ReplyWord0() {
+    return static_cast<uint16_t>((static_cast<uint8_t>(szReadBuf[4]) << 8) |
+                                 static_cast<uint8_t>(szReadBuf[5]));
 }
+
+// Writes the frame in szWriteBuf, waits, and reads the reply into szReadBuf.
+// Returns true when a whole reply arrived.
+bool Exchange() {
+    nBytesW = ComWrt(com, szWriteBuf.data(), PNUM * 2 + 4);
+    Delay(FLASH_REPLY_WAIT);
+    nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
+    return nBytesR == FRAME_LEN;
+}
+
+}  // namespace
+
+int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0) {
+    order = ORD_FLASH_ADDRESS;
+    PutWord(0, sync);
+    PutWord(2, ORD_FLASH_ADDRESS);
+    PutWord(4, word0);
+    PutWord(6, blockAddress);
+    for (int k = 2; k < PNUM; ++k) {
+        PutWord(4 + 2 * k, 0);
+    }
+    if (!Exchange()) {
+        SetStatus("Timeout: SendInfoBlockToFlash < 36 Bytes");
+        return -1;
+    }
+    rxval3 = ReplyWord0();
+    if (rxval3 == ADDRESS_ACCEPTED) {
+        SetStatus("ok:  SendInfoBlockToFlash!");
+        return 1;
+    }
+    SetStatus("error : unknown T460 echo at order-20!");
+    return -2;
+}
+
+int32_t WriteBlockDataToFlash(const int32_t* entries) {
+    order = ORD_FLASH_DATA;
+    PutWord(0, sync);
+    PutWord(2, ORD_FLASH_DATA);
+    for (int k = 0; k < PNUM; ++k) {
+        PutWord(4 + 2 * k, entries[k]);
+    }
+    int32_t result;
+    if (!Exchange()) {
+        SetStatus("Timeout < 36 Bytes");
+        result = -1;
+    } else {
+        rxval3 = ReplyWord0();
+        switch (rxval3) {
+            case DATA_ADDRESS_INVALID:
+                SetStatus("error : T460 FLASH erase-adress not valid!");
+                result = -2;
+                break;
+            case DATA_ADDRESS_VALID:
+                SetStatus("ok : T460 FLASH erase-adress valid!");
+                result = 2;
+                break;
+            case DATA_WRITTEN:
+                SetStatus("ok : T460 FLASH block-write 16-words!");
+                result = 1;
+                break;
+            default:
+                SetStatus("error : T460 unknown-echo at order=21!");
+                result = -3;
+                break;
+        }
+    }
+    ShowStatus(szStatus.data());
+    return result;
+}
+
+int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
+    int32_t count = 0;
+    int32_t offset = 0;
+    bool complete = true;
+    for (int32_t block = 0; block < MAXBLOCK; ++block) {
+        for (int k = 0; k < PNUM; ++k) {
+            pp[k] = pageBuffer[count];
+            ++count;
+            SetCtrlVal(panelHandle, NumValue, count);
+        }
+        if (SendInfoBlockToFlash(pageAddress + offset, 0) < 0) {
+            complete = false;
+            break;
+        }
+        order = ORD_FLASH_DATA;
+        FillTxBuf(ORD_FLASH_DATA, pp.data());
+        if (WriteBlockDataToFlash(pp.data()) < 0) {
+            complete = false;
+            break;
+        }
+        if (offset == 0) {
+            Delay(FLASH_ERASE_WAIT);
+        }
+        offset += PNUM;
+    }
+    if (!complete && count > FAILED_PAGE_MAX) {
+        count = FAILED_PAGE_MAX;
+    }
+    return count;
+}
+
+void SendCorrDataToFlash() {
+    static const Page pages[] = {
+        {PAGE4, &flashp4, "ok : T460 FLASH page4-write 255 words!",
+         "error : T460 FLASH page4-write <255 words!"},
+        {PAGE5, &flashp5, "ok : T460 FLASH page5-write 255 words!",
+         "error : T460 FLASH page5-write <255 words!"},
+        {PAGE6, &flashp6, "ok : T460 FLASH page6-write 255 words!",
+         "error : T460 FLASH page6-write <255 words!"},
+        {PAGE7, &flashp7, "ok : T460 FLASH page7-write 255 words!",
+         "error : T460 FLASH page7-write <255 words!"},
+    };
+    constexpr int pageCount = static_cast<int>(sizeof pages / sizeof pages[0]);
+
+    // Bytes left over from earlier traffic would be taken as the first reply
+    // and shift every later one; the sequence starts from an empty queue.
+    FlushInQ(com);
+    for (int i = 0; i < pageCount; ++i) {
+        const int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
+        SetStatus(count > 254 ? pages[i].ok : pages[i].error);
+        ShowStatus(szStatus.data());
+        if (i + 1 < pageCount) {
+            Delay(FLASH_PAGE_WAIT);
+        }
+    }
+    SetCtrlVal(panelHandle, NumValue, 0);
+}
+
 }  // namespace orv

@@ -17,9 +17,26 @@ constexpr int32_t PAGE7 = 5888;
 constexpr int32_t MAXBLOCK = 16;
 constexpr int32_t PAGE_WORDS = 256;
 
+// Waits of the sequence, in seconds.
+constexpr double FLASH_REPLY_WAIT = 0.05;  // between a frame and the read of its reply
+constexpr double FLASH_ERASE_WAIT = 0.15;  // after a good block 0 of a page
+constexpr double FLASH_PAGE_WAIT = 0.05;   // between two pages
+
+// Programs pages 4..7 from flashp4..flashp7; all four are always attempted.
+// Shows every data block's outcome and every page's message, counts the words
+// in NumValue and leaves it at 0.
 void SendCorrDataToFlash();
+// Programs one page in MAXBLOCK blocks. Returns 256 when every block passed.
+// When a block fails the page ends there and the result is the number of
+// words taken up to and including that block, at most 240, so that a stop in
+// the last block is not mistaken for a complete page.
 int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer);
+// The block address exchange (order 20): 1 accepted, -1 no full reply,
+// -2 any other reply. Leaves its text in szStatus without showing it.
 int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0);
+// The block data exchange (order 21) with 16 entries: 1 written, 2 erase
+// address valid, -1 no full reply, -2 erase address not valid, -3 unknown
+// reply. Shows its text on the status line.
 int32_t WriteBlockDataToFlash(const int32_t* entries);
 
 }  // namespace orv

@@ -13,13 +13,21 @@ constexpr int CORR_ELEMENTS = CORR_ENTRIES * CORR_GROUPS;  // 3072
 constexpr int VCORR_LEN = 4096;
 constexpr const char* CORR_SOURCE_FILE = "KXconfig.dat";
 constexpr const char* CORR_OUTPUT_FILE = "KXlinear.dat";
+constexpr int CORR_FIELD_WIDTH = 6;
+
+// ReadCorrData's refusal when a pair names a position outside 0..1023 (the
+// other refusals return the array-file code of the failed read).
+constexpr int CORR_ERR_POSITION = -6;
+// ReadCorrData's refusal of a missing path.
+constexpr int CORR_ERR_NO_PATH = -7;
 
 extern std::array<int32_t, VCORR_LEN> vcorr;
 extern std::array<int32_t, 256> flashp4, flashp5, flashp6, flashp7;
 
 // Builds the table from `path`, writes "KXlinear.dat" and fills the page
 // buffers. Returns 0, or a negative value when the source was refused (the
-// reason is on the status line and nothing was built or written).
+// reason is on the status line and nothing was built or written: vcorr, the
+// page buffers and "KXlinear.dat" keep what they held).
 int ReadCorrData(const char* path);
 
 }  // namespace orv

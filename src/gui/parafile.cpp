@@ -1,6 +1,74 @@
-// STUB
+// The parameter file: the sixteen words of the block, in slot order, as one
+// group of unsigned numbers. Both directions go through a working array so
+// that a failed read never reaches pp or the variables.
 #include "gui/parafile.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/params.h"
+#include "gui/panelmap.h"
+#include "runtime/runtime.h"
+
 namespace orv {
-void SendParaToFile() {}
-void ReadParaFromFile() {}
+
+namespace {
+
+const char* BaseName(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : path;
+}
+
+}  // namespace
+
+void SendParaToFile() {
+    GetPanelValues();
+    CopyVarsToPP();
+    std::array<uint32_t, PNUM> work{};
+    for (int k = 0; k < PNUM; ++k) {
+        work[k] = static_cast<uint32_t>(pp[k]);
+    }
+    if (ArrayToFile(file_name.data(), work.data(), TYPE_UINT, PNUM, 1, 0, 0, 0, PARA_FIELD_WIDTH, FILE_ASCII,
+                    FILE_TRUNCATE) < 0) {
+        ShowStatusF("Cannot write %s", BaseName(file_name.data()));
+    }
+}
+
+void ReadParaFromFile() {
+    const int chosen = FileSelectPopup(proj_dir.data(), PARA_FILE_DEFAULT, PARA_FILE_FILTER, PARA_FILE_TITLE,
+                                       BUTTON_LOAD, 0, 1, 1, 1, file_name.data());
+    if (chosen == FILESEL_ERR_TOO_LONG) {
+        ShowStatus("Parameter file path too long: nothing read");
+        return;
+    }
+    if (chosen <= 0) {
+        return;
+    }
+
+    std::array<uint32_t, PNUM> work{};
+    const int rc = FileToArray(file_name.data(), work.data(), TYPE_UINT, PNUM, 1, 0, 0, FILE_ASCII);
+    const char* name = BaseName(file_name.data());
+    switch (rc) {
+        case 0:
+            break;
+        case FILE_ERR_SHORT:
+            ShowStatusF("%s: only %d of %d numbers", name, ArrayFileErrorIndex(), PNUM);
+            return;
+        case FILE_ERR_FORMAT:
+            ShowStatusF("%s: element %d is not a number", name, ArrayFileErrorIndex());
+            return;
+        default:
+            ShowStatusF("Cannot open %s", name);
+            return;
+    }
+
+    // pp takes each word as read; the variables take its low 16 bits.
+    for (int k = 0; k < PNUM; ++k) {
+        pp[k] = static_cast<int32_t>(work[k]);
+    }
+    CopyPPtoVars();
+}
+
 }  // namespace orv

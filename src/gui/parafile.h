@@ -6,8 +6,15 @@ namespace orv {
 constexpr const char* PARA_FILE_DEFAULT = "KXpara.dat";
 constexpr const char* PARA_FILE_FILTER = "*.dat";
 constexpr const char* PARA_FILE_TITLE = "M-DOR-KX-T460 Parameter File";
+constexpr int PARA_FIELD_WIDTH = 4;
 
+// Reads the panel, builds the block and writes its sixteen words to
+// file_name, replacing the file. A failed write is reported on the status
+// line; a successful one leaves the status line as it is.
 void SendParaToFile();
+// Asks for a parameter file and loads it into pp and the sixteen variables.
+// A cancelled dialog, or a file that cannot be opened or does not hold
+// sixteen unsigned 32-bit numbers, changes nothing; the latter is reported.
 void ReadParaFromFile();
 
 }  // namespace orv
