@@ -1,1 +1,616 @@
-// placeholder
+// Simulated sensor: pty handling, framing, pacing and the firmware's answers.
+#include "kxsim.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace kxsim {
+
+namespace {
+
+constexpr std::uint16_t kAck = 170;
+constexpr int kWaveSteps = 32;  // measurements from the low to the high end of the sweep
+
+double NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
+}
+
+timespec MsToTimespec(double ms) {
+    if (ms < 0)
+        ms = 0;
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ms / 1000.0);
+    ts.tv_nsec = static_cast<long>((ms - static_cast<double>(ts.tv_sec) * 1000.0) * 1.0e6);
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+bool MakeRaw(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return false;
+    cfmakeraw(&t);
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+std::string Errno(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+int Clamp10(int v) {
+    return std::clamp(v, 0, 1023);
+}
+
+bool LoadBlock(const std::string& path, Block& out, std::string* error) {
+    std::ifstream in(path);
+    if (!in) {
+        if (errno == ENOENT)
+            return true;  // no file yet: keep the defaults
+        if (error)
+            *error = Errno(("cannot read " + path).c_str());
+        return false;
+    }
+    Block b{};
+    for (int k = 0; k < kWords; ++k) {
+        long long v = -1;
+        if (!(in >> v) || v < 0 || v > 65535) {
+            if (error)
+                *error = path + ": word " + std::to_string(k) + " missing or not 0..65535";
+            return false;
+        }
+        b[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(v);
+    }
+    out = b;
+    return true;
+}
+
+}  // namespace
+
+Frame MakeFrame(std::uint16_t sync, std::uint16_t order, const Block& words) {
+    Frame f{};
+    f[0] = static_cast<std::uint8_t>(sync >> 8);
+    f[1] = static_cast<std::uint8_t>(sync & 0xFF);
+    f[2] = static_cast<std::uint8_t>(order >> 8);
+    f[3] = static_cast<std::uint8_t>(order & 0xFF);
+    for (std::size_t k = 0; k < kWords; ++k) {
+        f[4 + 2 * k] = static_cast<std::uint8_t>(words[k] >> 8);
+        f[5 + 2 * k] = static_cast<std::uint8_t>(words[k] & 0xFF);
+    }
+    return f;
+}
+
+std::uint16_t FrameWord(const Frame& f, int index) {
+    const std::size_t at = static_cast<std::size_t>(4 + 2 * index);  // -1 -> 2, -2 -> 0
+    return static_cast<std::uint16_t>((f[at] << 8) | f[at + 1]);
+}
+
+struct Sensor::Pending {
+    double dueMs;
+    std::vector<std::uint8_t> bytes;
+};
+
+Sensor::Sensor() : Sensor(Options{}) {}
+
+Sensor::Sensor(Options options) : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u) {}
+
+Sensor::~Sensor() {
+    stop();
+}
+
+bool Sensor::start(std::string* error) {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (running_) {
+        if (error)
+            *error = "already running";
+        return false;
+    }
+    if (!opts_.eepromFile.empty() && !LoadBlock(opts_.eepromFile, eeprom_, error))
+        return false;
+
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        closeFds();
+        return false;
+    };
+
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0)
+        return fail(Errno("posix_openpt"));
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0)
+        return fail(Errno("grantpt/unlockpt"));
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0)
+        return fail(Errno("ptsname_r"));
+    device_ = name;
+    // The sensor keeps the slave open itself so the master never sees a hang-up
+    // while the program closes and reopens its end.
+    slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0)
+        return fail(Errno("open slave"));
+    if (!MakeRaw(slave_) || !MakeRaw(master_))
+        return fail(Errno("raw mode"));
+    const int fl = fcntl(master_, F_GETFL);
+    if (fl < 0 || fcntl(master_, F_SETFL, fl | O_NONBLOCK) != 0)
+        return fail(Errno("non-blocking master"));
+
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail(Errno("pipe"));
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+
+    if (!opts_.linkPath.empty()) {
+        struct stat st {};
+        if (lstat(opts_.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode))
+                return fail(opts_.linkPath + " exists and is not a symbolic link");
+            unlink(opts_.linkPath.c_str());
+        }
+        if (symlink(name, opts_.linkPath.c_str()) != 0)
+            return fail(Errno(("symlink " + opts_.linkPath).c_str()));
+    }
+
+    stopRequested_ = false;
+    hungUp_ = false;
+    running_ = true;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void Sensor::stop() {
+    {
+        std::lock_guard<std::mutex> guard(mu_);
+        stopRequested_ = true;
+        if (wakeWrite_ >= 0) {
+            const char c = 'x';
+            [[maybe_unused]] auto n = write(wakeWrite_, &c, 1);
+        }
+    }
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> guard(mu_);
+    closeFds();
+    if (wakeRead_ >= 0)
+        close(wakeRead_);
+    if (wakeWrite_ >= 0)
+        close(wakeWrite_);
+    wakeRead_ = wakeWrite_ = -1;
+    if (!opts_.linkPath.empty() && !device_.empty()) {
+        char target[256] = {};
+        const ssize_t n = readlink(opts_.linkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && device_ == std::string(target, static_cast<std::size_t>(n)))
+            unlink(opts_.linkPath.c_str());
+    }
+    running_ = false;
+    cv_.notify_all();
+}
+
+void Sensor::closeFds() {
+    std::lock_guard<std::mutex> guard(writeMu_);
+    if (master_ >= 0)
+        close(master_);
+    if (slave_ >= 0)
+        close(slave_);
+    master_ = slave_ = -1;
+}
+
+std::string Sensor::devicePath() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return device_;
+}
+
+bool Sensor::running() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return running_ && !hungUp_;
+}
+
+bool Sensor::hungUp() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return hungUp_;
+}
+
+void Sensor::setSilent(bool on) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.silent = on;
+}
+void Sensor::setDelayMs(int ms) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.delayMs = std::max(0, ms);
+}
+void Sensor::setShortBytes(int n) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.shortBytes = n;
+}
+void Sensor::setGarbage(int n, bool before) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.garbage = std::max(0, n);
+    opts_.faults.garbageBefore = before;
+}
+void Sensor::setEchoWord(int word) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.echoWord = word;
+}
+void Sensor::setFlashFault(const FlashFault& fault) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.flash = fault;
+}
+void Sensor::setHangupAfter(int frames) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.hangupAfter = frames;
+}
+void Sensor::setFast(bool on) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.fast = on;
+}
+void Sensor::setFaults(const Faults& faults) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults = faults;
+}
+Faults Sensor::faults() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return opts_.faults;
+}
+
+bool Sensor::inject(const std::vector<std::uint8_t>& bytes) {
+    logFrame("inject", bytes.data(), bytes.size());
+    return writeAll(bytes.data(), bytes.size());
+}
+
+std::vector<Frame> Sensor::received() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return received_;
+}
+std::size_t Sensor::framesReceived() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return received_.size();
+}
+std::size_t Sensor::repliesSent() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return replies_;
+}
+std::size_t Sensor::bytesDiscarded() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return discarded_;
+}
+bool Sensor::waitForFrames(std::size_t n, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return received_.size() >= n; });
+}
+bool Sensor::waitForReplies(std::size_t n, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return replies_ >= n; });
+}
+
+Block Sensor::ram() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return ram_;
+}
+Block Sensor::eeprom() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return eeprom_;
+}
+void Sensor::setRam(const Block& b) {
+    std::lock_guard<std::mutex> guard(mu_);
+    ram_ = b;
+}
+std::uint16_t Sensor::measuredValue() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return measured_;
+}
+Page Sensor::flashPage(int page) const {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (page < 0 || page >= kPages)
+        return Page{};
+    return flash_[static_cast<std::size_t>(page)];
+}
+
+bool Sensor::dumpFlash(const std::string& path) const {
+    std::ostringstream out;
+    for (int p = 4; p < kPages; ++p)
+        for (std::uint16_t w : flashPage(p))
+            out << w << '\n';
+    std::ofstream f(path, std::ios::trunc);
+    f << out.str();
+    f.close();
+    return static_cast<bool>(f);
+}
+
+void Sensor::logFrame(const char* dir, const std::uint8_t* data, std::size_t n) const {
+    if (!opts_.logHex)
+        return;
+    std::string line = "kxsim ";
+    line += dir;
+    char hex[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", data[i]);
+        line += hex;
+    }
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+bool Sensor::writeAll(const std::uint8_t* data, std::size_t n) {
+    std::lock_guard<std::mutex> guard(writeMu_);
+    const double deadline = NowMs() + 1000.0;
+    std::size_t done = 0;
+    while (done < n) {
+        if (master_ < 0)
+            return false;
+        const ssize_t w = write(master_, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno != EAGAIN)
+            return false;
+        const double left = deadline - NowMs();
+        if (left <= 0)
+            return false;  // the program does not read: drop the rest
+        pollfd p{master_, POLLOUT, 0};
+        const timespec ts = MsToTimespec(std::min(left, 50.0));
+        ppoll(&p, 1, &ts, nullptr);
+    }
+    return true;
+}
+
+void Sensor::saveEeprom() {
+    // Called with mu_ held. Written beside the file and renamed over it so a
+    // failed write never leaves a truncated EEPROM image.
+    if (opts_.eepromFile.empty())
+        return;
+    const std::string tmp = opts_.eepromFile + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        for (std::uint16_t w : eeprom_)
+            out << w << '\n';
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "kxsim: cannot write %s\n", tmp.c_str());
+            std::remove(tmp.c_str());
+            return;
+        }
+    }
+    if (std::rename(tmp.c_str(), opts_.eepromFile.c_str()) != 0) {
+        std::fprintf(stderr, "kxsim: cannot replace %s: %s\n", opts_.eepromFile.c_str(),
+                     std::strerror(errno));
+        std::remove(tmp.c_str());
+    }
+}
+
+std::uint16_t Sensor::nextMeasurement() {
+    // Triangle sweep from reference - 2*tolerance to reference + 2*tolerance
+    // (clamped to the 10-bit scale), one step per measurement, so the value
+    // crosses the reference and leaves the tolerance window on both sides.
+    const int ref = Clamp10(ram_[2]);
+    const int tol = std::min<int>(ram_[3], 1023);
+    const int lo = Clamp10(ref - 2 * tol);
+    const int hi = Clamp10(ref + 2 * tol);
+    const int k = wavePos_ % (2 * kWaveSteps);
+    const int up = k <= kWaveSteps ? k : 2 * kWaveSteps - k;
+    wavePos_ = (wavePos_ + 1) % (2 * kWaveSteps);
+    measured_ = static_cast<std::uint16_t>(lo + (hi - lo) * up / kWaveSteps);
+    return measured_;
+}
+
+void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arrivalMs) {
+    // Called with mu_ held.
+    const std::uint16_t sync = FrameWord(f, -2);
+    const std::uint16_t order = FrameWord(f, -1);
+    Block in{};
+    for (int k = 0; k < kWords; ++k)
+        in[static_cast<std::size_t>(k)] = FrameWord(f, k);
+
+    const Faults& fl = opts_.faults;
+    if (fl.silent)
+        return;
+
+    bool reply = false;
+    Block out{};
+    switch (order) {
+        case 1:
+            ram_ = in;
+            break;
+        case 3:
+            eeprom_ = in;
+            saveEeprom();
+            break;
+        case 2:
+            out = ram_;
+            reply = true;
+            break;
+        case 4:
+            out = eeprom_;
+            reply = true;
+            break;
+        case 6:
+            ram_[2] = measured_;
+            break;
+        case 7:
+            out = in;
+            out[0] = fl.echoWord >= 0 ? static_cast<std::uint16_t>(fl.echoWord) : kAck;
+            reply = true;
+            break;
+        case 8: {
+            out = ram_;
+            const std::uint16_t v = nextMeasurement();
+            // Two receiver channels whose balance gives the value.
+            out[0] = v;
+            out[1] = static_cast<std::uint16_t>(Clamp10(256 + v / 2));
+            out[2] = static_cast<std::uint16_t>(Clamp10(767 - v / 2));
+            reply = true;
+            break;
+        }
+        case 20: {
+            const int addr = in[1];
+            std::uint16_t word = kAck;
+            if (fl.flash.enabled && !fl.flash.data &&
+                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block)
+                word = fl.flash.word;
+            flashAddress_ = word == kAck ? addr : -1;
+            out[0] = word;
+            reply = true;
+            break;
+        }
+        case 21: {
+            const int addr = flashAddress_;
+            flashAddress_ = -1;  // one data block per announced address
+            std::uint16_t word = 0;
+            if (addr >= kFlashBase && addr + kWords <= kFlashBase + kPages * kPageWords)
+                word = (addr - kFlashBase) % kPageWords == 0 ? 1 : 2;
+            if (addr >= 0 && fl.flash.enabled && fl.flash.data &&
+                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block)
+                word = fl.flash.word;
+            if ((word == 1 || word == 2) && addr >= kFlashBase &&
+                addr + kWords <= kFlashBase + kPages * kPageWords) {
+                const int off = addr - kFlashBase;
+                for (int k = 0; k < kWords; ++k)
+                    flash_[static_cast<std::size_t>((off + k) / kPageWords)]
+                          [static_cast<std::size_t>((off + k) % kPageWords)] =
+                              in[static_cast<std::size_t>(k)];
+            }
+            out[0] = word;
+            reply = true;
+            break;
+        }
+        default:
+            break;
+    }
+    if (!reply)
+        return;
+
+    const Frame r = MakeFrame(sync, order, out);
+    std::vector<std::uint8_t> bytes;
+    if (fl.garbage > 0) {
+        for (int i = 0; i < fl.garbage; ++i) {
+            rng_ ^= rng_ << 13;
+            rng_ ^= rng_ >> 17;
+            rng_ ^= rng_ << 5;
+            bytes.push_back(static_cast<std::uint8_t>(0x80 | (rng_ & 0x7F)));
+        }
+    }
+    if (fl.garbage == 0 || fl.garbageBefore) {
+        std::size_t n = kFrameBytes;
+        if (fl.shortBytes >= 0 && fl.shortBytes < kFrameBytes)
+            n = static_cast<std::size_t>(fl.shortBytes);
+        bytes.insert(bytes.end(), r.begin(), r.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    const double pace = opts_.fast ? 0.0 : kFrameWireMs;
+    double due = arrivalMs + 2 * pace + fl.delayMs;
+    if (!queue.empty())
+        due = std::max(due, queue.back().dueMs + pace);
+    queue.push_back(Pending{due, std::move(bytes)});
+}
+
+void Sensor::run() {
+    std::vector<std::uint8_t> partial;
+    partial.reserve(kFrameBytes);
+    double lastByteMs = 0;
+    std::vector<Pending> queue;
+    bool hangupPending = false;
+    double hangupAtMs = -1;
+    std::uint8_t buf[4096];
+
+    while (!stopRequested_) {
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            const int after = opts_.faults.hangupAfter;
+            if (after >= 0 && received_.size() >= static_cast<std::size_t>(after))
+                hangupPending = true;
+        }
+        double now = NowMs();
+        while (!queue.empty() && queue.front().dueMs <= now) {
+            const Pending p = std::move(queue.front());
+            queue.erase(queue.begin());
+            logFrame("tx", p.bytes.data(), p.bytes.size());
+            writeAll(p.bytes.data(), p.bytes.size());
+            std::lock_guard<std::mutex> guard(mu_);
+            ++replies_;
+            cv_.notify_all();
+            now = NowMs();
+        }
+        if (hangupPending && queue.empty() && hangupAtMs < 0)
+            hangupAtMs = now + kHangupGraceMs;
+        if (hangupAtMs >= 0 && now >= hangupAtMs) {
+            std::lock_guard<std::mutex> guard(mu_);
+            closeFds();
+            hungUp_ = true;
+            cv_.notify_all();
+            return;
+        }
+        if (!partial.empty() && now - lastByteMs >= kResyncGapMs) {
+            std::lock_guard<std::mutex> guard(mu_);
+            discarded_ += partial.size();
+            partial.clear();
+        }
+
+        double wait = 1000.0;
+        if (!queue.empty())
+            wait = std::min(wait, queue.front().dueMs - now);
+        if (!partial.empty())
+            wait = std::min(wait, lastByteMs + kResyncGapMs - now);
+        if (hangupAtMs >= 0)
+            wait = std::min(wait, hangupAtMs - now);
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        const timespec ts = MsToTimespec(wait);
+        const int rc = ppoll(fds, 2, &ts, nullptr);
+        if (rc < 0 && errno != EINTR)
+            break;
+        if (rc <= 0)
+            continue;
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (read(wakeRead_, drain, sizeof drain) > 0) {
+            }
+        }
+        if (!(fds[0].revents & POLLIN))
+            continue;
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n <= 0)
+            continue;
+        const double arrival = NowMs();
+        lastByteMs = arrival;
+        std::lock_guard<std::mutex> guard(mu_);
+        for (ssize_t i = 0; i < n; ++i) {
+            partial.push_back(buf[i]);
+            if (partial.size() < kFrameBytes)
+                continue;
+            Frame f{};
+            std::copy(partial.begin(), partial.end(), f.begin());
+            partial.clear();
+            logFrame("rx", f.data(), f.size());
+            if (hangupPending)
+                continue;  // the line is about to close: ignore
+            received_.push_back(f);
+            handleFrame(f, queue, arrival);
+            const int after = opts_.faults.hangupAfter;
+            if (after >= 0 && received_.size() >= static_cast<std::size_t>(after))
+                hangupPending = true;
+        }
+        cv_.notify_all();
+    }
+}
+
+}  // namespace kxsim

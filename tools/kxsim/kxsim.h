@@ -1,0 +1,203 @@
+// Simulated M-DOR-KX sensor on a pseudo-terminal.
+//
+// The sensor serves the slave end of a pty pair and answers 36-byte frames
+// (sync word, order word, 16 data words, all big-endian) like the firmware:
+//
+//   order 1 / 3   store the 16 data words in RAM / EEPROM; no reply
+//   order 2 / 4   reply with the RAM / EEPROM block
+//   order 6       teach: RAM word 2 (reference) takes the current measured
+//                 value; no reply
+//   order 7       echo: reply word 0 = 170, words 1..15 echo the request
+//   order 8       measure: reply words 0, 1, 2 = measured value, channel A,
+//                 channel B; words 3..15 are RAM words 3..15
+//   order 20      flash block address (data word 1): reply word 0 = 170
+//   order 21      flash block data: the 16 words are kept at the address of
+//                 the preceding order 20; reply word 0 = 1 when that address
+//                 starts a page, 2 otherwise, 0 when no valid address precedes
+//                 (never announced, outside flash, or already used)
+//   any other     ignored
+//
+// Every reply carries the request's sync word and order word. Requests are
+// framed by length; a partial frame followed by 100 ms without bytes is
+// discarded, so the sensor resynchronises after a torn frame.
+//
+// Pacing follows a 19200-baud 8N1 line: a frame needs 18.75 ms on the wire, so
+// a reply goes out 37.5 ms after the request arrived (its own transfer time
+// plus that of the reply), later when replies queue up behind each other.
+// Options::fast answers at once.
+//
+// In-process use (tests):
+//
+//   kxsim::Sensor s;                 // or Sensor(options)
+//   std::string err;
+//   if (!s.start(&err)) ...          // opens the pty, starts the thread
+//   s.devicePath();                  // e.g. "/dev/pts/7": open this
+//   s.setSilent(true); ...           // fault switches, any thread, any time
+//   s.waitForFrames(2, 1000);        // frames received so far >= 2 ?
+//   s.received();                    // copy of every frame received
+//   s.ram(); s.eeprom(); s.flashPage(4);
+//   s.inject({0x00, 0x55, ...});     // raw bytes to the program, at once
+//   s.stop();                        // also done by the destructor
+//
+// Fault switches:
+//   silent        frames are received and logged, nothing else happens
+//   delayMs       extra delay before each reply
+//   shortBytes    only the first N bytes of every reply are sent (N < 36)
+//   garbage       N random bytes (each 0x80..0xFF, so no garbage word ever
+//                 reads as an acknowledgement) are sent in place of each
+//                 reply; with garbageBefore they precede the full reply
+//   echoWord      reply word 0 of order 7 instead of 170
+//   flashFault    reply word 0 of the address (order 20) or data (order 21)
+//                 exchange of one block of one page; a rejected block (data
+//                 reply other than 1 or 2) is not stored
+//   hangupAfter   after the N-th frame received (and its reply, if any) the
+//                 sensor closes the line: 200 ms later both pty ends are
+//                 closed and the device disappears; later frames are ignored
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kxsim {
+
+constexpr int kFrameBytes = 36;
+constexpr int kWords = 16;
+constexpr int kFlashBase = 4096;  // address of page 0
+constexpr int kPageWords = 256;
+constexpr int kPages = 8;  // pages 0..7, addresses 4096..6143
+constexpr int kBlocksPerPage = 16;
+constexpr double kFrameWireMs = 18.75;  // 36 bytes * 10 bits / 19200 baud
+constexpr int kResyncGapMs = 100;
+constexpr int kHangupGraceMs = 200;
+
+using Frame = std::array<std::uint8_t, kFrameBytes>;
+using Block = std::array<std::uint16_t, kWords>;
+using Page = std::array<std::uint16_t, kPageWords>;
+
+// Parameter block a new sensor starts with.
+constexpr Block kDefaultBlock = {500, 1, 512, 128, 10, 10, 1, 8, 0, 0, 100, 1, 0, 0, 0, 0};
+
+struct FlashFault {
+    bool enabled = false;
+    int page = 4;       // 0..7 (the program writes 4..7)
+    int block = 0;      // 0..15
+    bool data = false;  // false: the order-20 exchange, true: the order-21 exchange
+    std::uint16_t word = 0;
+};
+
+struct Faults {
+    bool silent = false;
+    int delayMs = 0;
+    int shortBytes = -1;  // < 0: off; 0..35: bytes of each reply sent
+    int garbage = 0;      // random bytes per reply; 0: off
+    bool garbageBefore = false;
+    int echoWord = -1;  // < 0: 170
+    FlashFault flash;
+    int hangupAfter = -1;  // < 0: never
+};
+
+struct Options {
+    std::string linkPath;              // symlink to the device, made at start, removed at stop
+    std::string eepromFile;            // EEPROM kept here: loaded at start, written on every order 3
+    bool fast = false;                 // answer at once instead of pacing the line
+    bool logHex = false;               // hex log of every frame to stderr
+    std::uint32_t seed = 0x2545F491u;  // garbage generator
+    Faults faults;
+};
+
+// Builds a frame from its parts (big-endian words).
+Frame MakeFrame(std::uint16_t sync, std::uint16_t order, const Block& words);
+std::uint16_t FrameWord(const Frame& f, int index);  // index -1: order word, -2: sync word
+
+class Sensor {
+  public:
+    Sensor();
+    explicit Sensor(Options options);
+    ~Sensor();
+    Sensor(const Sensor&) = delete;
+    Sensor& operator=(const Sensor&) = delete;
+
+    // Opens the pty, loads the EEPROM file, makes the link and starts serving.
+    // Returns false (with a reason in *error) when any of it fails.
+    bool start(std::string* error = nullptr);
+    // Stops serving, closes the pty and removes the link. Safe to call twice.
+    void stop();
+
+    std::string devicePath() const;
+    bool running() const;
+    bool hungUp() const;
+
+    // Fault switches; take effect from the next frame.
+    void setSilent(bool on);
+    void setDelayMs(int ms);
+    void setShortBytes(int n);
+    void setGarbage(int n, bool before = false);
+    void setEchoWord(int word);
+    void setFlashFault(const FlashFault& fault);
+    void setHangupAfter(int frames);
+    void setFast(bool on);
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+
+    // Writes raw bytes to the program at once (not framed, not paced).
+    bool inject(const std::vector<std::uint8_t>& bytes);
+
+    std::vector<Frame> received() const;
+    std::size_t framesReceived() const;
+    std::size_t repliesSent() const;
+    std::size_t bytesDiscarded() const;  // torn-frame bytes dropped on resync
+    bool waitForFrames(std::size_t n, int timeoutMs) const;
+    bool waitForReplies(std::size_t n, int timeoutMs) const;
+
+    Block ram() const;
+    Block eeprom() const;
+    void setRam(const Block& b);
+    std::uint16_t measuredValue() const;  // value the next measurement is taken from
+    Page flashPage(int page) const;       // zeroed Page for a page outside 0..7
+    // Writes pages 4..7 (1024 words) to `path`, one word per line.
+    bool dumpFlash(const std::string& path) const;
+
+  private:
+    struct Pending;
+    void run();
+    void handleFrame(const Frame& f, std::vector<Pending>& queue, double arrivalMs);
+    bool writeAll(const std::uint8_t* data, std::size_t n);
+    void saveEeprom();
+    void closeFds();
+    std::uint16_t nextMeasurement();
+    void logFrame(const char* dir, const std::uint8_t* data, std::size_t n) const;
+
+    Options opts_;
+    mutable std::mutex mu_;  // guards everything below but the fds' lifetime
+    mutable std::condition_variable cv_;
+    std::mutex writeMu_;  // serialises writes to the master and its closing
+    int master_ = -1;
+    int slave_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::string device_;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+    bool running_ = false;
+    bool hungUp_ = false;
+
+    std::vector<Frame> received_;
+    std::size_t replies_ = 0;
+    std::size_t discarded_ = 0;
+    Block ram_ = kDefaultBlock;
+    Block eeprom_ = kDefaultBlock;
+    std::array<Page, kPages> flash_{};
+    int flashAddress_ = -1;  // address announced by the last order 20, -1: none
+    int wavePos_ = 16;  // position in the measurement waveform; starts at the reference
+    std::uint16_t measured_ = kDefaultBlock[2];
+    std::uint32_t rng_;
+};
+
+}  // namespace kxsim

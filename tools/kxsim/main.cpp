@@ -1,0 +1,167 @@
+// kxsim: a simulated sensor on a pseudo-terminal, for trying the program
+// without hardware, for training and for demos.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "kxsim.h"
+
+namespace {
+
+volatile std::sig_atomic_t gQuit = 0;
+
+void OnSignal(int) {
+    gQuit = 1;
+}
+
+void Usage(std::FILE* out) {
+    std::fputs(
+        "usage: kxsim [options]\n"
+        "Serves a simulated sensor on a pseudo-terminal and prints its device path.\n"
+        "Runs until interrupted (SIGINT/SIGTERM).\n"
+        "\n"
+        "  --link PATH          also make a symbolic link PATH to the device\n"
+        "  --eeprom FILE        keep the EEPROM block in FILE (16 words, one a line)\n"
+        "  --fast               answer at once instead of pacing a 19200-baud line\n"
+        "  --silent             read frames but never answer\n"
+        "  --delay MS           answer MS milliseconds later than the line allows\n"
+        "  --short N            send only the first N bytes of every reply\n"
+        "  --garbage N          send N random bytes in place of every reply\n"
+        "  --garbage-before N   send N random bytes before every reply\n"
+        "  --echo WORD          answer the echo check with WORD instead of 170\n"
+        "  --flash-fault P,B,addr|data,WORD\n"
+        "                       answer the flash address or data exchange of\n"
+        "                       page P (4..7), block B (0..15) with WORD\n"
+        "  --hangup N           close the line after the N-th frame received\n"
+        "  --dump-flash FILE    on exit write flash pages 4..7 to FILE, one word a line\n"
+        "  --log                hex log of every frame to standard error\n"
+        "  --help               this text\n",
+        out);
+}
+
+bool ParseInt(const char* s, long lo, long hi, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 0);
+    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f) {
+    // page,block,addr|data,word
+    std::string parts[4];
+    std::size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t comma = arg.find(',', start);
+        if ((comma == std::string::npos) != (i == 3))
+            return false;
+        parts[i] = arg.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        start = comma + 1;
+    }
+    int page = 0, block = 0, word = 0;
+    if (!ParseInt(parts[0].c_str(), 0, kxsim::kPages - 1, page) ||
+        !ParseInt(parts[1].c_str(), 0, kxsim::kBlocksPerPage - 1, block) ||
+        !ParseInt(parts[3].c_str(), 0, 65535, word))
+        return false;
+    if (parts[2] != "addr" && parts[2] != "data")
+        return false;
+    f.enabled = true;
+    f.page = page;
+    f.block = block;
+    f.data = parts[2] == "data";
+    f.word = static_cast<std::uint16_t>(word);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    kxsim::Options opts;
+    std::string dumpPath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto bad = [&](const char* what) {
+            std::fprintf(stderr, "kxsim: %s %s\n", what, a.c_str());
+            Usage(stderr);
+            return 2;
+        };
+        auto intArg = [&](long lo, long hi, int& out) {
+            return hasValue && ParseInt(argv[++i], lo, hi, out);
+        };
+        if (a == "--help" || a == "-h") {
+            Usage(stdout);
+            return 0;
+        } else if (a == "--link" && hasValue) {
+            opts.linkPath = argv[++i];
+        } else if (a == "--eeprom" && hasValue) {
+            opts.eepromFile = argv[++i];
+        } else if (a == "--dump-flash" && hasValue) {
+            dumpPath = argv[++i];
+        } else if (a == "--fast") {
+            opts.fast = true;
+        } else if (a == "--silent") {
+            opts.faults.silent = true;
+        } else if (a == "--log") {
+            opts.logHex = true;
+        } else if (a == "--delay") {
+            if (!intArg(0, 600000, opts.faults.delayMs))
+                return bad("bad value for");
+        } else if (a == "--short") {
+            if (!intArg(0, kxsim::kFrameBytes - 1, opts.faults.shortBytes))
+                return bad("bad value for");
+        } else if (a == "--garbage" || a == "--garbage-before") {
+            if (!intArg(1, 4096, opts.faults.garbage))
+                return bad("bad value for");
+            opts.faults.garbageBefore = a == "--garbage-before";
+        } else if (a == "--echo") {
+            if (!intArg(0, 65535, opts.faults.echoWord))
+                return bad("bad value for");
+        } else if (a == "--hangup") {
+            if (!intArg(0, 1000000000, opts.faults.hangupAfter))
+                return bad("bad value for");
+        } else if (a == "--flash-fault") {
+            if (!hasValue || !ParseFlashFault(argv[++i], opts.faults.flash))
+                return bad("bad value for");
+        } else {
+            return bad("unknown or incomplete option");
+        }
+    }
+
+    kxsim::Sensor sensor(opts);
+    std::string error;
+    if (!sensor.start(&error)) {
+        std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    std::printf("%s\n", sensor.devicePath().c_str());
+    std::fflush(stdout);
+
+    bool reportedHangup = false;
+    while (!gQuit) {
+        usleep(50 * 1000);
+        if (!reportedHangup && sensor.hungUp()) {
+            std::fprintf(stderr, "kxsim: line closed after %zu frames\n", sensor.framesReceived());
+            reportedHangup = true;
+        }
+    }
+    sensor.stop();
+    if (!dumpPath.empty() && !sensor.dumpFlash(dumpPath)) {
+        std::fprintf(stderr, "kxsim: cannot write %s\n", dumpPath.c_str());
+        return 1;
+    }
+    return 0;
+}
