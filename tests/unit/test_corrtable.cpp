@@ -1,0 +1,223 @@
+// The correction table builder against hand-made sources: the order of its
+// rules, the output file, the page buffers, and the sources it must refuse.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "gui/corrtable.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+using Group = std::array<int32_t, orv::CORR_ENTRIES>;
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+class CorrTable : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    Group values{}, positions{}, third{};
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        // "KXlinear.dat" is written relative to the working directory.
+        ASSERT_EQ(0, chdir(dir.path().toLocal8Bit().constData()));
+        // Every unused pair gives the last position the value 0: a gap that
+        // takes its left neighbour, so it changes nothing else.
+        values.fill(0);
+        positions.fill(1023);
+        third.fill(7);
+    }
+
+    // Pairs (position, value) in element order from element 0 on.
+    void Pairs(const std::vector<std::pair<int32_t, int32_t>>& pairs) {
+        for (std::size_t j = 0; j < pairs.size(); ++j) {
+            positions[j] = pairs[j].first;
+            values[j] = pairs[j].second;
+        }
+    }
+
+    std::string Source() {
+        std::array<int32_t, orv::CORR_ELEMENTS> all{};
+        std::copy(values.begin(), values.end(), all.begin());
+        std::copy(positions.begin(), positions.end(), all.begin() + 1024);
+        std::copy(third.begin(), third.end(), all.begin() + 2048);
+        const std::string path = (dir.path() + "/KXconfig.dat").toStdString();
+        EXPECT_EQ(0, ArrayToFile(path.c_str(), all.data(), TYPE_INT, 3072, 3, 0, 0, 0, 1, FILE_ASCII, 0));
+        return path;
+    }
+
+    static Group Table() {
+        Group t{};
+        std::copy(orv::vcorr.begin() + 2048, orv::vcorr.begin() + 3072, t.begin());
+        return t;
+    }
+
+    Group Build() {
+        EXPECT_EQ(0, orv::ReadCorrData(Source().c_str()));
+        return Table();
+    }
+};
+
+TEST_F(CorrTable, IdentityPositionsGiveTheValuesAndFillThePagesInOrder) {
+    for (int j = 0; j < 1024; ++j) {
+        positions[j] = j;
+        values[j] = 3 * j + 1;
+    }
+    orv::vcorr[3072] = 4242;  // beyond the three groups: never touched
+    orv::vcorr[4095] = -4242;
+    const Group t = Build();
+    const std::array<int32_t, 256>* pages[] = {&orv::flashp4, &orv::flashp5, &orv::flashp6, &orv::flashp7};
+    for (int i = 0; i < 1024; ++i) {
+        ASSERT_EQ(3 * i + 1, t[i]) << i;
+        ASSERT_EQ(i, orv::vcorr[i]) << i;
+        ASSERT_EQ(1023 - i, orv::vcorr[1024 + i]) << i;  // source positions back to front
+        ASSERT_EQ(3 * i + 1, (*pages[i / 256])[i % 256]) << i;
+    }
+    EXPECT_EQ(4242, orv::vcorr[3072]);
+    EXPECT_EQ(-4242, orv::vcorr[4095]);
+
+    // The output file holds the three groups of vcorr, one row each, width 6.
+    std::array<int32_t, 3072> out{};
+    ASSERT_EQ(0, FileToArray(orv::CORR_OUTPUT_FILE, out.data(), TYPE_INT, 3072, 3, 0, 0, FILE_ASCII));
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), orv::vcorr.begin()));
+    std::ifstream in(orv::CORR_OUTPUT_FILE);
+    std::string row0, row1, row2, extra;
+    std::getline(in, row0);
+    std::getline(in, row1);
+    std::getline(in, row2);
+    EXPECT_EQ("     0\t     1\t     2", row0.substr(0, 20));
+    EXPECT_EQ("  1023\t  1022", row1.substr(0, 13));
+    EXPECT_EQ("     1\t     4\t     7", row2.substr(0, 20));
+    EXPECT_FALSE(std::getline(in, extra));
+}
+
+TEST_F(CorrTable, RepeatedPositionTakesTheLowestElementIndex) {
+    Pairs({{0, 1}, {100, 9}, {100, 7}, {100, 8}});
+    positions[900] = 100;  // a late pair naming the same position
+    values[900] = 99;
+    const Group t = Build();
+    EXPECT_EQ(9, t[100]);
+    EXPECT_EQ(9, t[500]);  // carried forward through the gaps
+}
+
+TEST_F(CorrTable, GapsAndZerosTakeTheEntryBefore) {
+    Pairs({{10, 100}, {14, 140}, {199, 150}, {200, 0}, {201, 160}});
+    const Group t = Build();
+    // No pair names position 0: it stays 0 and the gap fill carries 0 on.
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(0, t[i]) << i;
+    EXPECT_EQ((std::vector<int32_t>{100, 100, 100, 100, 140}), std::vector<int32_t>(&t[10], &t[15]));
+    EXPECT_EQ(140, t[198]);
+    EXPECT_EQ(150, t[199]);
+    EXPECT_EQ(150, t[200]);  // a pair's value 0 is a gap like a missing pair
+    EXPECT_EQ(160, t[201]);
+    EXPECT_EQ(160, t[1023]);
+}
+
+TEST_F(CorrTable, DropsAreRepairedLeftToRight) {
+    Pairs({
+        {300, 10},
+        {301, 5},
+        {302, 20},  // midpoint 15
+        {400, 30},
+        {401, 25},
+        {402, 33},  // midpoint 31
+        {500, 40},
+        {501, 35},
+        {502, 38},
+        {503, 60},  // 40, then 38 meets 40: midpoint 50
+        {1022, 90},
+        {1023, 80},  // the last entry is raised
+    });
+    positions.back() = 1022;  // keep the fillers off the last entry
+    const Group t = Build();
+    EXPECT_EQ((std::vector<int32_t>{10, 15, 20}), std::vector<int32_t>(&t[300], &t[303]));
+    EXPECT_EQ((std::vector<int32_t>{30, 31, 33}), std::vector<int32_t>(&t[400], &t[403]));
+    EXPECT_EQ((std::vector<int32_t>{40, 40, 50, 60}), std::vector<int32_t>(&t[500], &t[504]));
+    EXPECT_EQ(90, t[1022]);
+    EXPECT_EQ(90, t[1023]);
+    for (int i = 1; i < 1024; ++i)
+        ASSERT_GE(t[i], t[i - 1]) << i;
+}
+
+TEST_F(CorrTable, NegativeMidpointTruncatesTowardZero) {
+    Pairs({{0, -10}, {1, -20}, {2, -3}});
+    const Group t = Build();
+    EXPECT_EQ(-10, t[0]);
+    EXPECT_EQ(-6, t[1]);
+    EXPECT_EQ(-3, t[2]);
+}
+
+TEST_F(CorrTable, MidpointOfExtremesDoesNotOverflow) {
+    Pairs({{0, kMin + 1000}, {1, kMin}, {2, kMin + 3000}, {10, kMax - 1000}, {11, 5}, {12, kMax}});
+    const Group t = Build();
+    EXPECT_EQ(kMin + 2000, t[1]);
+    EXPECT_EQ(kMax - 500, t[11]);
+    EXPECT_EQ(kMax, t[1023]);
+}
+
+TEST_F(CorrTable, RefusedSourcesChangeNothing) {
+    // A previous good build whose results must survive every refusal.
+    Pairs({{0, 5}});
+    Build();
+    const auto vcorrBefore = orv::vcorr;
+    const auto page7Before = orv::flashp7;
+    std::ofstream(orv::CORR_OUTPUT_FILE) << "previous\n";
+
+    struct Case {
+        std::string text;
+        const char* status;
+        int code;
+    };
+    std::string shortSource, badToken, posHigh, posNegative;
+    for (int k = 0; k < 3071; ++k)
+        shortSource += "1 ";
+    for (int k = 0; k < 3072; ++k)
+        badToken += (k == 17 ? "x " : "1 ");
+    for (int k = 0; k < 3072; ++k)
+        posHigh += (k == 1024 + 5 ? "2047 " : "1 ");
+    for (int k = 0; k < 3072; ++k)
+        posNegative += (k == 2047 ? "-1 " : "1 ");
+    const Case cases[] = {
+        {shortSource, "KXconfig.dat: only 3071 of 3072 numbers", FILE_ERR_SHORT},
+        {badToken, "KXconfig.dat: element 17 not an integer", FILE_ERR_FORMAT},
+        {posHigh, "KXconfig.dat: pair 5 position 2047 out of 0..1023", orv::CORR_ERR_POSITION},
+        {posNegative, "KXconfig.dat: pair 1023 position -1 out of 0..1023", orv::CORR_ERR_POSITION},
+    };
+    const std::string path = (dir.path() + "/KXconfig.dat").toStdString();
+    for (const Case& c : cases) {
+        std::ofstream(path) << c.text;
+        EXPECT_EQ(c.code, orv::ReadCorrData(path.c_str())) << c.status;
+        EXPECT_STREQ(c.status, orv::szStatus.data());
+    }
+    unlink(path.c_str());
+    EXPECT_EQ(FILE_ERR_OPEN, orv::ReadCorrData(path.c_str()));
+    EXPECT_STREQ("Cannot open KXconfig.dat", orv::szStatus.data());
+
+    EXPECT_EQ(vcorrBefore, orv::vcorr);
+    EXPECT_EQ(page7Before, orv::flashp7);
+    std::ifstream in(orv::CORR_OUTPUT_FILE);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ("previous", line);
+}
+
+TEST_F(CorrTable, LongFileNameMessageStaysInTheStatusBuffer) {
+    const std::string name(200, 'k');
+    const std::string path = (dir.path() + "/").toStdString() + name;
+    std::ofstream(path) << "1 2 3";
+    EXPECT_EQ(FILE_ERR_SHORT, orv::ReadCorrData(path.c_str()));
+    EXPECT_EQ(orv::STATUS_LEN - 1, static_cast<int>(std::string(orv::szStatus.data()).size()));
+}
+
+}  // namespace
