@@ -1,0 +1,260 @@
+// Operator commands end to end: the real panel (offscreen) clicked like an
+// operator would, against the simulated sensor on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/frame.h"
+#include "com232/params.h"
+#include "com232/rs232.h"
+#include "runtime/testing/rt_testing.h"
+#include "support/app_fixture.h"
+
+using namespace orv;
+namespace fs = std::filesystem;
+
+namespace {
+
+uint16_t OrderOf(const kxsim::Frame& f) {
+    return kxsim::FrameWord(f, -1);
+}
+uint16_t SyncOf(const kxsim::Frame& f) {
+    return kxsim::FrameWord(f, -2);
+}
+kxsim::Block WordsOf(const kxsim::Frame& f) {
+    kxsim::Block b{};
+    for (int k = 0; k < kxsim::kWords; ++k)
+        b[k] = kxsim::FrameWord(f, k);
+    return b;
+}
+
+class Commands : public orv_test::App {
+  protected:
+    void SetUp() override {
+        App::SetUp();
+        Status();  // forget the start-up texts
+        start = sensor->framesReceived();
+    }
+    // The eight panel-mapped values as the panel shows them.
+    std::array<int, 8> PanelValues() {
+        return {rt_test::Int(panel(), NumPower),      rt_test::Int(panel(), NumPowermode),
+                rt_test::Int(panel(), NumReference),  rt_test::Int(panel(), NumTolerance),
+                rt_test::Int(panel(), NumHysteresis), rt_test::Int(panel(), NumPolarity),
+                rt_test::Int(panel(), NumAverage),    rt_test::Int(panel(), NumLinear)};
+    }
+    std::size_t start = 0;
+};
+
+const kxsim::Block kSensorBlock = {700, 2, 600, 90, 11, 12, 0, 4, 5, 6, 7, 0, 12, 13, 14, 65535};
+
+}  // namespace
+
+TEST_F(Commands, GetFromRamSendsTheVariablesAndShowsTheSensorBlock) {
+    sensor->setRam(kSensorBlock);
+    rt_test::EnterNumber(panel(), NumReference, 777);  // not read: the request carries the variables
+
+    rt_test::Click(panel(), BTNGet);
+
+    const auto frames = FramesSince(start);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(OrderOf(frames[0]), 2);
+    EXPECT_EQ(SyncOf(frames[0]), 0x55);
+    EXPECT_EQ(WordsOf(frames[0]), kxsim::kDefaultBlock);
+
+    const auto status = Status();
+    ASSERT_GE(status.size(), 3u);
+    EXPECT_EQ(status[0], "Receive...");
+    EXPECT_EQ(status[1], "Transmit Ok!");
+    EXPECT_EQ(status.back(), "Line Ok!");
+
+    EXPECT_EQ(PanelValues(), (std::array<int, 8>{450, 2, 600, 90, 12, 0, 4, 0}));
+    EXPECT_EQ(power, 700);
+    EXPECT_EQ(para15, 65535);
+    EXPECT_EQ(hold, 7);
+    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(graphrefresh, 1);
+    EXPECT_TRUE(rt_test::TimerEnabled(panel(), Timer50ms));  // left on after a reply
+}
+
+TEST_F(Commands, GetWithoutReplyTimesOutAndShowsTheUnchangedVariables) {
+    sensor->setSilent(true);
+    rt_test::EnterNumber(panel(), NumTolerance, 99);
+
+    rt_test::Click(panel(), BTNGet);
+
+    const auto status = Status();
+    EXPECT_EQ(status.back(), "Timeout RS232-Line!");
+    EXPECT_EQ(rt_test::Int(panel(), NumTolerance), 128);  // unsent edit replaced
+    EXPECT_FALSE(rt_test::TimerEnabled(panel(), Timer50ms));
+    EXPECT_EQ(ttick, 0);
+    EXPECT_EQ(rx_flag, 0);
+}
+
+TEST_F(Commands, SendActsOnThePressAndAGetReadsItBack) {
+    rt_test::EnterNumber(panel(), NumPower, 300);
+    rt_test::EnterNumber(panel(), NumReference, 600);
+    orv::sync = 0x1234;  // as left by an earlier reply: Send resets it
+
+    rt_test::Press(panel(), BTNSend);
+    ASSERT_TRUE(sensor->waitForFrames(start + 1, 2000));
+    const auto frames = FramesSince(start);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(OrderOf(frames[0]), 1);
+    EXPECT_EQ(SyncOf(frames[0]), 0x55);
+    EXPECT_EQ(WordsOf(frames[0])[0], 550);
+    EXPECT_EQ(WordsOf(frames[0])[2], 600);
+    EXPECT_EQ(Status(), (std::vector<std::string>{"Transmit...", "Transmit Ok!"}));
+
+    rt_test::Release(panel(), BTNSend);  // the completed click sends nothing more
+    rt_test::Pump(100);
+    EXPECT_EQ(sensor->framesReceived(), start + 1);
+    EXPECT_EQ(sensor->ram()[0], 550);
+
+    // Panel changed behind our back, then a Get brings back what was sent.
+    rt_test::EnterNumber(panel(), NumPower, 1);
+    rt_test::Click(panel(), BTNGet);
+    EXPECT_EQ(rt_test::Int(panel(), NumPower), 300);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
+}
+
+TEST_F(Commands, EepromTargetWritesWithOrderThreeAndReadsWithOrderFour) {
+    rt_test::Click(panel(), RBTEeprom);
+    ASSERT_EQ(target, EEPROM);
+    rt_test::EnterNumber(panel(), NumHysteresis, 33);
+
+    rt_test::Click(panel(), BTNSend);
+    ASSERT_TRUE(sensor->waitForFrames(start + 1, 2000));
+    rt_test::Pump(50);
+    EXPECT_EQ(sensor->eeprom()[5], 33);
+    EXPECT_EQ(sensor->ram()[5], 10);
+
+    rt_test::EnterNumber(panel(), NumHysteresis, 1);
+    rt_test::Click(panel(), BTNGet);
+    const auto frames = FramesSince(start);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(OrderOf(frames[0]), 3);
+    EXPECT_EQ(OrderOf(frames[1]), 4);
+    EXPECT_EQ(rt_test::Int(panel(), NumHysteresis), 33);
+}
+
+TEST_F(Commands, TeachSendsSixThenTwoAndShowsTheTaughtReference) {
+    rt_test::EnterNumber(panel(), NumTolerance, 100);
+    rt_test::Click(panel(), ButtonTeach);
+
+    const auto frames = FramesSince(start);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(OrderOf(frames[0]), 6);
+    EXPECT_EQ(OrderOf(frames[1]), 2);
+    EXPECT_EQ(WordsOf(frames[0])[3], 100);  // the panel was read first
+    EXPECT_EQ(Status(), (std::vector<std::string>{"Teach new Reference-Value ...", "Line Ok!", "Line Ok!"}));
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), sensor->ram()[2]);
+    EXPECT_EQ(reference, sensor->ram()[2]);
+}
+
+TEST_F(Commands, TeachWithSilentSensorKeepsThePanel) {
+    sensor->setSilent(true);
+    rt_test::EnterNumber(panel(), NumReference, 700);
+    const int32_t syncBefore = orv::sync;
+    rt_test::Click(panel(), ButtonTeach);
+    EXPECT_EQ(Status().back(), "< 36 Bytes!");
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 700);
+    EXPECT_EQ(reference, 700);
+    EXPECT_EQ(orv::sync, syncBefore);
+}
+
+TEST_F(Commands, TargetGroupKeepsRamOnAndOneButtonSelected) {
+    rt_test::Click(panel(), RBTRam);  // switching RAM off leaves it on
+    EXPECT_EQ(rt_test::Int(panel(), RBTRam), 1);
+    EXPECT_EQ(target, RAM);
+
+    rt_test::Click(panel(), RBTFile);
+    EXPECT_EQ(target, DATFILE);
+    EXPECT_EQ(rt_test::Int(panel(), RBTFile), 1);
+    EXPECT_EQ(rt_test::Int(panel(), RBTRam), 0);
+    EXPECT_EQ(rt_test::Int(panel(), RBTEeprom), 0);
+
+    rt_test::Click(panel(), RBTEeprom);
+    EXPECT_EQ(target, EEPROM);
+    EXPECT_EQ(rt_test::Int(panel(), RBTFile), 0);
+
+    rt_test::Click(panel(), RBTFile);
+    rt_test::Click(panel(), RBTFile);  // File off: back to RAM alone
+    EXPECT_EQ(target, RAM);
+    EXPECT_EQ(rt_test::Int(panel(), RBTRam), 1);
+    EXPECT_EQ(rt_test::Int(panel(), RBTFile), 0);
+    EXPECT_EQ(rt_test::Int(panel(), RBTEeprom), 0);
+}
+
+TEST_F(Commands, FileTargetWithCancelledOrTooLongPathSendsAndWritesNothing) {
+    rt_test::Click(panel(), RBTFile);
+    Status();
+    rt_test::AnswerNextFileDialog("");
+    rt_test::Press(panel(), BTNSend);
+    EXPECT_EQ(Status(), (std::vector<std::string>{"Transmit..."}));
+
+    char tmpl[] = "/tmp/orv-long-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string longPath = std::string(tmpl) + "/" + std::string(300, 'p') + ".dat";
+    rt_test::AnswerNextFileDialog(longPath);
+    rt_test::Press(panel(), BTNSend);
+    const auto status = Status();
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_NE(status[1].find("too long"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(tmpl));
+    fs::remove_all(tmpl);
+
+    rt_test::Pump(100);
+    EXPECT_EQ(sensor->framesReceived(), start);
+}
+
+namespace {
+
+// Port 2 leads to a second sensor; port 3 maps to nothing.
+class PortRing : public Commands {
+  protected:
+    void BeforeStartUp() override {
+        second = std::make_unique<kxsim::Sensor>();
+        std::string error;
+        ASSERT_TRUE(second->start(&error)) << error;
+        setenv("ORVANSCOPE_COM2", second->devicePath().c_str(), 1);
+        setenv("ORVANSCOPE_COM3", "/nonexistent/ttyORV3", 1);
+    }
+    void TearDown() override {
+        Commands::TearDown();
+        second->stop();
+    }
+    std::unique_ptr<kxsim::Sensor> second;
+};
+
+}  // namespace
+
+TEST_F(PortRing, ChoosingAnotherPortReopensTheLineThere) {
+    rt_test::ChooseRing(panel(), DropDCom, 1);  // port 2
+    EXPECT_EQ(com, 2);
+    const auto status = Status();
+    const auto inits = std::count(status.begin(), status.end(), std::string("Init COM-Port ..."));
+    ASSERT_GE(inits, 1);
+    // Every event re-opens and re-checks the line.
+    EXPECT_EQ(second->framesReceived(), static_cast<std::size_t>(inits));
+    EXPECT_EQ(status.back(), "Echo Check - Line Ok!");
+
+    second->setRam(kSensorBlock);
+    rt_test::Click(panel(), BTNGet);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
+    EXPECT_EQ(sensor->framesReceived(), start);
+
+    rt_test::ChooseRing(panel(), DropDCom, 2);  // port 3: nothing there
+    EXPECT_EQ(com, 3);
+    ASSERT_LT(ret, 0);
+    EXPECT_EQ(Status().back(), std::string(ComErrorText(ret)));
+
+    rt_test::ChooseRing(panel(), DropDCom, 0);  // back to port 1
+    EXPECT_EQ(com, 1);
+    EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+}

@@ -1,0 +1,173 @@
+// The live scope end to end: Run and Stop on the real panel against the
+// simulated sensor, with Stop and other commands pressed from inside the loop.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <algorithm>
+#include <string>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/frame.h"
+#include "com232/params.h"
+#include "com232/rs232.h"
+#include "gui/chart.h"
+#include "runtime/testing/rt_testing.h"
+#include "support/app_fixture.h"
+
+using namespace orv;
+
+namespace {
+
+uint16_t OrderOf(const kxsim::Frame& f) {
+    return kxsim::FrameWord(f, -1);
+}
+
+bool WindowIsFlat() {
+    for (int k = 0; k < NORM_SAMPLES; ++k)
+        if (arrayNORM[4 * k] != 640 || arrayNORM[4 * k + 1] != 384 || arrayNORM[4 * k + 2] != 512 ||
+            arrayNORM[4 * k + 3] != 0)
+            return false;
+    return true;
+}
+
+class Scope : public orv_test::App {
+  protected:
+    void SetUp() override {
+        App::SetUp();
+        Status();
+        start = sensor->framesReceived();
+    }
+    std::size_t start = 0;
+};
+
+}  // namespace
+
+TEST_F(Scope, RunWithoutSensorTimesOutAndBecomesIdle) {
+    sensor->setSilent(true);
+    bool dimmedWhileRunning = false, timerWhileRunning = false;
+    QTimer::singleShot(200, [&] {
+        dimmedWhileRunning = rt_test::Dimmed(panel(), BTNRun);
+        timerWhileRunning = rt_test::TimerEnabled(panel(), Timer50ms);
+    });
+
+    rt_test::Click(panel(), BTNRun);  // returns when the loop has ended
+
+    EXPECT_TRUE(dimmedWhileRunning);
+    EXPECT_TRUE(timerWhileRunning);
+    EXPECT_EQ(Status().back(), "Timeout RS232-Line!");
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
+    EXPECT_FALSE(rt_test::TimerEnabled(panel(), Timer50ms));
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(rx_flag, 0);
+    EXPECT_EQ(graphrefresh, 0);
+    EXPECT_EQ(ttick, 0);
+    EXPECT_TRUE(WindowIsFlat());
+
+    const auto frames = FramesSince(start);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(OrderOf(frames[0]), 8);
+
+    // Usable again: a second Run sends its request and times out the same way.
+    rt_test::Click(panel(), BTNRun);
+    EXPECT_EQ(FramesSince(start).size(), 2u);
+}
+
+TEST_F(Scope, StopWhileIdleDoesAllItsSteps) {
+    rx_flag = 1;
+    graphrefresh = 1;
+    SetCtrlAttribute(panel(), BTNRun, ATR_DIMMED, 1);
+    SetCtrlAttribute(panel(), Timer50ms, ATR_TIMER_ENABLED, 1);
+    arrayNORM[7] = 1234;
+    ASSERT_TRUE(sensor->inject({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    ASSERT_TRUE(rt_test::WaitUntil([] { return GetInQLen(com) == 10; }, 2000));
+    ttick = 7;
+
+    rt_test::Click(panel(), BTNStop);
+
+    EXPECT_EQ(GetInQLen(com), 0);
+    EXPECT_EQ(rx_flag, 0);
+    EXPECT_EQ(graphrefresh, 0);
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
+    EXPECT_FALSE(rt_test::TimerEnabled(panel(), Timer50ms));
+    EXPECT_TRUE(WindowIsFlat());
+    EXPECT_GE(ttick, 7);  // not reset by Stop
+    EXPECT_TRUE(Status().empty());
+}
+
+TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithCommandsNestedInside) {
+    // Longer than the 1.3 s reply time-out, so a loop that stalled would end.
+    QTimer::singleShot(600, [this] { rt_test::Click(panel(), BTNGet); });
+    QTimer::singleShot(2000, [this] { rt_test::Click(panel(), BTNStop); });
+
+    rt_test::Click(panel(), BTNRun);
+
+    const auto status = Status();
+    EXPECT_EQ(std::count(status.begin(), status.end(), std::string("Timeout RS232-Line!")), 0);
+    EXPECT_NE(std::find(status.begin(), status.end(), std::string("Receive...")), status.end());
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
+    EXPECT_FALSE(rt_test::TimerEnabled(panel(), Timer50ms));
+    EXPECT_TRUE(WindowIsFlat());  // Stop refilled it
+
+    const auto frames = FramesSince(start);
+    const auto measures =
+        std::count_if(frames.begin(), frames.end(), [](auto& f) { return OrderOf(f) == 8; });
+    EXPECT_GE(measures, 20);
+    // The nested Get went out between measurement requests, and the loop went on.
+    auto get = std::find_if(frames.begin(), frames.end(), [](auto& f) { return OrderOf(f) == 2; });
+    ASSERT_NE(get, frames.end());
+    EXPECT_GE(std::count_if(get, frames.end(), [](auto& f) { return OrderOf(f) == 8; }), 10);
+
+    // Every request carried the parameter variables, not the last reply.
+    for (const auto& f : frames) {
+        if (OrderOf(f) == 8) {
+            ASSERT_EQ(kxsim::FrameWord(f, 2), 512);
+        }
+    }
+
+    const auto trace = rt_test::TracePoints(panel(), StripChart, 4);
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), static_cast<double>(valNORM));
+}
+
+TEST_F(Scope, LateReplyAfterStopIsPlottedByTheNextRun) {
+    // A measurement reply that arrives with nobody waiting.
+    kxsim::Block words{};
+    words[0] = 600;
+    words[1] = 700;
+    words[2] = 800;
+    ASSERT_TRUE(sensor->inject(std::vector<uint8_t>(orv_test::Frame(0x55, 8, words).begin(),
+                                                    orv_test::Frame(0x55, 8, words).end())));
+    ASSERT_TRUE(rt_test::WaitUntil([] { return graphrefresh == 1; }, 2000));
+    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(rawbuf[0], 600);
+    EXPECT_EQ(rawbuf[1], 700);
+    EXPECT_EQ(rawbuf[2], 800);
+
+    sensor->setSilent(true);
+    rt_test::Click(panel(), BTNRun);
+
+    // Exactly one sample was plotted: the old reply, after 99 flat samples.
+    EXPECT_EQ(arrayNORM[399], 600.0);
+    EXPECT_EQ(arrayNORM[396], 640.0);
+    EXPECT_EQ(arrayNORM[395], 0.0);
+    EXPECT_EQ(arrayNORM[392], 640.0);
+    EXPECT_EQ(rt_test::Int(panel(), NumValue), 600);
+    EXPECT_EQ(adcCHA, 700);
+    EXPECT_EQ(adcCHB, 800);
+    EXPECT_EQ(Status().back(), "Timeout RS232-Line!");
+}
+
+TEST_F(Scope, ReplyWithAnotherOrderWordFlagsButKeepsRawValues) {
+    rawbuf = {1, 2, 3};
+    rx_flag = 0;
+    graphrefresh = 0;
+    kxsim::Block words{};
+    words[0] = 600;
+    const auto frame = orv_test::Frame(0x55, 2, words);
+    ASSERT_TRUE(sensor->inject(std::vector<uint8_t>(frame.begin(), frame.end())));
+    ASSERT_TRUE(rt_test::WaitUntil([] { return rx_flag == 1 && graphrefresh == 1; }, 2000));
+    EXPECT_EQ(rawbuf, (std::array<uint16_t, 3>{1, 2, 3}));
+    EXPECT_EQ(pp[0], 600);
+}

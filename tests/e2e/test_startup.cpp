@@ -1,0 +1,147 @@
+// Start-up against the simulated sensor: the echo frame, the line verdicts,
+// a missing port, a missing panel file, and the close event.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/frame.h"
+#include "com232/params.h"
+#include "com232/rs232.h"
+#include "runtime/testing/rt_testing.h"
+#include "support/app_fixture.h"
+
+using namespace orv;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Startup : public orv_test::App {};
+
+class StartupBadEcho : public orv_test::App {
+    kxsim::Options SensorOptions() override {
+        kxsim::Options o;
+        o.faults.echoWord = 0x0055;
+        return o;
+    }
+};
+
+class StartupSilent : public orv_test::App {
+    kxsim::Options SensorOptions() override {
+        kxsim::Options o;
+        o.faults.silent = true;
+        return o;
+    }
+};
+
+class StartupNoPort : public orv_test::App {
+    std::string Port1Device() override { return "/nonexistent/ttyORV0"; }
+};
+
+}  // namespace
+
+TEST_F(Startup, EchoFrameCarriesTheDefaultsAndTheLineIsOk) {
+    const auto frames = sensor->received();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], orv_test::Frame(0x0055, 7, kxsim::kDefaultBlock));
+
+    const auto status = Status();
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.front(), "InitVars");
+    EXPECT_EQ(status.back(), "Echo Check - Line Ok!");
+    EXPECT_EQ(rxval3, 170);
+
+    // The echo reply is read directly, not decoded.
+    EXPECT_EQ(orv::sync, 85);
+    EXPECT_EQ(order, 1);
+    EXPECT_EQ(com, 1);
+    EXPECT_EQ(target, RAM);
+    EXPECT_EQ(stop_flag, 1);
+
+    EXPECT_EQ(rt_test::Int(panel(), NumPower), 250);
+    EXPECT_EQ(rt_test::Int(panel(), NumPowermode), 1);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 512);
+    EXPECT_EQ(rt_test::Int(panel(), NumTolerance), 128);
+    EXPECT_EQ(rt_test::Int(panel(), NumHysteresis), 10);
+    EXPECT_EQ(rt_test::Int(panel(), NumPolarity), 1);
+    EXPECT_EQ(rt_test::Int(panel(), NumAverage), 8);
+    EXPECT_EQ(rt_test::Int(panel(), NumLinear), 1);
+    EXPECT_EQ(rt_test::Int(panel(), RBTRam), 1);
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
+}
+
+TEST_F(StartupBadEcho, WrongEchoWordIsReported) {
+    EXPECT_EQ(Status().back(), "read error - not sync byte 0xAA!");
+    EXPECT_EQ(rxval3, 0x55);
+}
+
+TEST_F(StartupSilent, SilentSensorTimesOut) {
+    EXPECT_EQ(Status().back(), "Timeout < 36 Bytes");
+    EXPECT_EQ(sensor->framesReceived(), 1u);
+}
+
+TEST_F(StartupNoPort, MissingPortShowsDriverMessageAndPanelStaysUsable) {
+    ASSERT_LT(ret, 0);
+    EXPECT_EQ(Status().back(), std::string(ComErrorText(ret)));
+
+    rt_test::Click(panel(), BTNGet);
+    const auto status = Status();
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.front(), "Receive...");
+    EXPECT_EQ(status.back(), "Timeout RS232-Line!");
+    EXPECT_EQ(rt_test::Int(panel(), NumPower), 250);
+}
+
+TEST_F(Startup, CloseEventEndsTheEventLoopWithZero) {
+    DisplayPanel(panel());
+    rt_test::RequestClose(panel());
+    EXPECT_EQ(RunUserInterface(), 0);
+}
+
+TEST_F(Startup, CloseDuringAWaitingGetTakesEffectAfterIt) {
+    sensor->setSilent(true);
+    DisplayPanel(panel());
+    QTimer::singleShot(100, [this] { rt_test::RequestClose(panel()); });
+    rt_test::Click(panel(), BTNGet);  // waits 26 ticks for a reply that never comes
+    EXPECT_EQ(Status().back(), "Timeout RS232-Line!");
+    EXPECT_EQ(RunUserInterface(), 0);
+}
+
+TEST(StartupPanelFile, MissingPanelFileExitsMinusOneBeforeAnyPortIsOpened) {
+    kxsim::Sensor sim;
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const fs::path program = self.parent_path() / "OrvanscopeV10";
+    ASSERT_TRUE(fs::exists(program)) << "build the OrvanscopeV10 target first";
+
+    char tmpl[] = "/tmp/orv-nopanel-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    fs::copy_file(program, dir / "OrvanscopeV10");
+
+    setenv("ORVANSCOPE_COM1", sim.devicePath().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(100);
+        execl("./OrvanscopeV10", "OrvanscopeV10", static_cast<char*>(nullptr));
+        _exit(101);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+    fs::remove_all(dir);
+
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    EXPECT_EQ(WEXITSTATUS(wstatus), 255);  // -1
+    EXPECT_FALSE(sim.waitForFrames(1, 200));
+    EXPECT_EQ(sim.framesReceived(), 0u);
+}

@@ -1,0 +1,64 @@
+#include "support/app_fixture.h"
+
+#include <cstdlib>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "runtime/runtime.h"
+#include "runtime/testing/rt_testing.h"
+
+namespace orv_test {
+
+namespace {
+
+char arg0[] = "OrvanscopeV10";
+char* argv0[] = {arg0, nullptr};
+
+}  // namespace
+
+int LoadMainPanel() {
+    if (InitEngine(1, argv0) == 0)
+        return -1;
+    SetCallbackTable(orv::callbackTable, orv::callbackCount);
+    orv::panelHandle = LoadPanel(0, orv::PANEL_FILE, orv::PANEL);
+    return orv::panelHandle;
+}
+
+kxsim::Frame Frame(std::uint16_t sync, std::uint16_t order, const kxsim::Block& words) {
+    return kxsim::MakeFrame(sync, order, words);
+}
+
+void App::SetUp() {
+    sensor = std::make_unique<kxsim::Sensor>(SensorOptions());
+    std::string error;
+    ASSERT_TRUE(sensor->start(&error)) << error;
+    const std::string device = Port1Device().empty() ? sensor->devicePath() : Port1Device();
+    setenv("ORVANSCOPE_COM1", device.c_str(), 1);
+    BeforeStartUp();
+    startResult = orv::StartUp(1, argv0);
+    ASSERT_EQ(startResult, 0);
+}
+
+void App::TearDown() {
+    if (startResult == 0)
+        orv::ShutDown();
+    rt_test::Reset();
+    if (sensor)
+        sensor->stop();
+}
+
+int App::panel() const {
+    return orv::panelHandle;
+}
+
+std::vector<std::string> App::Status() {
+    return rt_test::TakeStatusHistory();
+}
+
+std::vector<kxsim::Frame> App::FramesSince(std::size_t skip) const {
+    std::vector<kxsim::Frame> all = sensor->received();
+    if (skip >= all.size())
+        return {};
+    return std::vector<kxsim::Frame>(all.begin() + static_cast<long>(skip), all.end());
+}
+
+}  // namespace orv_test
