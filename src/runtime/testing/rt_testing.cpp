@@ -1,47 +1,288 @@
-// STUB
+// Test driver: works the real panel widgets with real input events.
 #include "runtime/testing/rt_testing.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <algorithm>
+#include <deque>
+
+#include "runtime/panelwidgets.h"
+#include "runtime/runtime.h"
+#include "runtime/runtime_internal.h"
+
 namespace rt_test {
-void Click(int, int) {}
-void Press(int, int) {}
-void Release(int, int) {}
-void KeyActivate(int, int) {}
-void ChooseRing(int, int, int) {}
-void EnterNumber(int, int, int) {}
-void RequestClose(int) {}
-bool WaitUntil(const std::function<bool()>& c, int) {
-    return c();
+
+namespace {
+
+QWidget* W(int panel, int control) {
+    return orv_rt::ControlWidget(panel, control);
 }
-void Pump(int) {}
-std::string Text(int, int) {
+
+// Where an operator clicks a control: its middle, or for a radio button or
+// check box the indicator at its left, since only indicator and text react.
+QPoint Centre(QWidget* w) {
+    const QPoint mid = w->rect().center();
+    if (w->inherits("QRadioButton") || w->inherits("QCheckBox"))
+        return {std::min(8, mid.x()), mid.y()};
+    return mid;
+}
+
+// Input events are sent straight to the widget, as the window system would
+// deliver them after hit-testing; timestamps advance so that no two presses
+// look like a double click.
+ulong NextStamp() {
+    static ulong stamp = 1000;
+    stamp += 1000;
+    return stamp;
+}
+
+void SendMouse(QWidget* w, QEvent::Type type) {
+    const QPointF local = Centre(w);
+    const QPointF global = w->mapToGlobal(local);
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+    QMouseEvent ev(type, local, local, global, Qt::LeftButton, held, Qt::NoModifier);
+    ev.setTimestamp(NextStamp());
+    QCoreApplication::sendEvent(w, &ev);
+}
+
+void SendKey(QWidget* w, QEvent::Type type, int key, const QString& text = {}) {
+    QKeyEvent ev(type, key, Qt::NoModifier, text);
+    ev.setTimestamp(NextStamp());
+    QCoreApplication::sendEvent(w, &ev);
+}
+
+// Pending answers to file dialogs, and the timer that looks for the dialog.
+struct DialogAnswers {
+    std::deque<std::string> answers;
+    QPointer<QTimer> poll;
+};
+
+DialogAnswers& Answers() {
+    static DialogAnswers a;
+    return a;
+}
+
+void AnswerOpenDialog() {
+    DialogAnswers& a = Answers();
+    if (a.answers.empty()) {
+        if (a.poll)
+            a.poll->stop();
+        return;
+    }
+    QFileDialog* dlg = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* fd = qobject_cast<QFileDialog*>(w); fd && fd->isVisible())
+            dlg = fd;
+    if (!dlg)
+        return;
+    const std::string path = a.answers.front();
+    a.answers.pop_front();
+    if (path.empty()) {
+        dlg->reject();
+    } else {
+        // Type the name into the dialog's name field in the right directory,
+        // as an operator would; the dialog then checks it on accept.
+        const QFileInfo info(QString::fromStdString(path));
+        dlg->setDirectory(info.absolutePath());
+        if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(info.fileName());
+        else
+            dlg->selectFile(info.absoluteFilePath());
+        static_cast<QDialog*>(dlg)->accept();  // runs the dialog's own checks
+        if (dlg->isVisible())
+            dlg->reject();  // the dialog refused the answer: do not hang the test
+    }
+}
+
+}  // namespace
+
+void Click(int panel, int control) {
+    QPointer<QWidget> w = W(panel, control);
+    if (!w)
+        return;
+    SendMouse(w, QEvent::MouseButtonPress);
+    if (w)
+        SendMouse(w, QEvent::MouseButtonRelease);
+}
+
+void Press(int panel, int control) {
+    if (QWidget* w = W(panel, control))
+        SendMouse(w, QEvent::MouseButtonPress);
+}
+
+void Release(int panel, int control) {
+    if (QWidget* w = W(panel, control))
+        SendMouse(w, QEvent::MouseButtonRelease);
+}
+
+void KeyActivate(int panel, int control) {
+    QPointer<QWidget> w = W(panel, control);
+    if (!w)
+        return;
+    w->setFocus(Qt::TabFocusReason);
+    SendKey(w, QEvent::KeyPress, Qt::Key_Space, QStringLiteral(" "));
+    if (w)
+        SendKey(w, QEvent::KeyRelease, Qt::Key_Space, QStringLiteral(" "));
+}
+
+void ChooseRing(int panel, int control, int index) {
+    auto* ring = qobject_cast<QComboBox*>(W(panel, control));
+    if (!ring || !ring->isEnabled() || index < 0 || index >= ring->count())
+        return;
+    ring->setCurrentIndex(index);
+    emit ring->activated(index);
+}
+
+void EnterNumber(int panel, int control, int value) {
+    QPointer<QSpinBox> spin = qobject_cast<QSpinBox*>(W(panel, control));
+    if (!spin || !spin->isEnabled() || spin->isReadOnly())
+        return;
+    spin->setFocus(Qt::TabFocusReason);
+    spin->selectAll();
+    for (QChar ch : QString::number(value)) {
+        if (!spin)
+            return;
+        const int key = ch == QLatin1Char('-') ? int(Qt::Key_Minus) : Qt::Key_0 + ch.digitValue();
+        SendKey(spin, QEvent::KeyPress, key, QString(ch));
+        SendKey(spin, QEvent::KeyRelease, key, QString(ch));
+    }
+    if (spin) {
+        SendKey(spin, QEvent::KeyPress, Qt::Key_Return);
+        SendKey(spin, QEvent::KeyRelease, Qt::Key_Return);
+    }
+}
+
+void RequestClose(int panel) {
+    orv_rt::Panel* p = orv_rt::FindPanel(panel);
+    if (!p)
+        return;
+    QCloseEvent ev;
+    QCoreApplication::sendEvent(p->window, &ev);
+}
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() >= timeoutMs)
+            return cond();
+        ProcessSystemEvents();
+    }
+    return true;
+}
+
+void Pump(int ms) {
+    QElapsedTimer t;
+    t.start();
+    do
+        ProcessSystemEvents();
+    while (t.elapsed() < ms);
+}
+
+std::string Text(int panel, int control) {
+    QWidget* w = W(panel, control);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text().toStdString();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text().toStdString();
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return b->text().toStdString();
+    if (auto* c = qobject_cast<QComboBox*>(w))
+        return c->currentText().toStdString();
+    if (auto* s = qobject_cast<QSpinBox*>(w))
+        return s->text().toStdString();
+    if (auto* led = qobject_cast<orv_rt::Led*>(w))
+        return led->caption().toStdString();
     return {};
 }
-int Int(int, int) {
-    return 0;
+
+int Int(int panel, int control) {
+    int v = 0;
+    GetCtrlVal(panel, control, &v);
+    return v;
 }
-bool Dimmed(int, int) {
-    return false;
+
+bool Dimmed(int panel, int control) {
+    QWidget* w = W(panel, control);
+    return w && !w->isEnabled();
 }
-bool TimerEnabled(int, int) {
-    return false;
+
+bool TimerEnabled(int panel, int control) {
+    auto* t = qobject_cast<orv_rt::TimerControl*>(W(panel, control));
+    return t && t->running();
 }
-bool Visible(int) {
-    return false;
+
+bool Visible(int panel) {
+    orv_rt::Panel* p = orv_rt::FindPanel(panel);
+    return p && p->window->isVisible();
 }
-std::vector<double> TracePoints(int, int, int) {
-    return {};
+
+std::vector<double> TracePoints(int panel, int control, int trace) {
+    auto* chart = qobject_cast<orv_rt::StripChart*>(W(panel, control));
+    return chart ? chart->points(trace) : std::vector<double>{};
 }
-int TraceColor(int, int, int) {
-    return 0;
+
+int TraceColor(int panel, int control, int trace) {
+    auto* chart = qobject_cast<orv_rt::StripChart*>(W(panel, control));
+    return chart ? chart->traceColor(trace) : -1;
 }
-std::vector<std::string> RingLabels(int, int) {
-    return {};
+
+std::vector<std::string> RingLabels(int panel, int control) {
+    std::vector<std::string> out;
+    if (auto* ring = qobject_cast<QComboBox*>(W(panel, control)))
+        for (int i = 0; i < ring->count(); ++i)
+            out.push_back(ring->itemText(i).toStdString());
+    return out;
 }
-void AnswerNextFileDialog(const std::string&) {}
+
+void AnswerNextFileDialog(const std::string& path) {
+    DialogAnswers& a = Answers();
+    a.answers.push_back(path);
+    if (!a.poll) {
+        a.poll = new QTimer(QCoreApplication::instance());
+        a.poll->setInterval(10);
+        QObject::connect(a.poll, &QTimer::timeout, a.poll, [] { AnswerOpenDialog(); });
+    }
+    a.poll->start();
+}
+
 FileDialogInfo LastFileDialog() {
-    return {};
+    const orv_rt::FileDialogRecord& r = orv_rt::LastFileDialog();
+    FileDialogInfo info;
+    info.title = r.title;
+    info.directory = r.directory;
+    info.defaultFile = r.defaultFile;
+    info.filter = r.filter;
+    info.button = r.button;
+    info.shown = r.shown;
+    return info;
 }
+
 std::vector<std::string> TakeStatusHistory() {
-    return {};
+    return orv_rt::TakeStatusHistory();
 }
-void Reset() {}
+
+void Reset() {
+    Answers().answers.clear();
+    if (Answers().poll)
+        Answers().poll->stop();
+    for (int port = 1; port <= MAX_COM_PORTS; ++port)
+        if (GetInQLen(port) >= 0)
+            CloseCom(port);
+    orv_rt::ResetEngine();
+}
+
 }  // namespace rt_test

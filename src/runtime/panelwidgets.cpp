@@ -1,0 +1,292 @@
+#include "runtime/panelwidgets.h"
+
+#include <QChart>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPainter>
+#include <QPen>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace orv_rt {
+
+namespace {
+
+// A tick step of 1, 2 or 5 times a power of ten giving about 8 intervals.
+double NiceStep(double range) {
+    if (!(range > 0))
+        return 1;
+    const double raw = range / 8;
+    const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / mag;
+    const double nice = f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10;
+    return nice * mag;
+}
+
+}  // namespace
+
+StripChart::StripChart(QWidget* parent) : QChartView(parent) {
+    chart_ = new QChart;
+    chart_->setAnimationOptions(QChart::NoAnimation);
+    chart_->setBackgroundRoundness(0);
+    chart_->setMargins(QMargins(4, 4, 4, 4));
+    chart_->legend()->setAlignment(Qt::AlignTop);
+    chart_->legend()->setVisible(true);
+
+    axisX_ = new QValueAxis;
+    axisX_->setLabelFormat("%d");
+    axisX_->setTickType(QValueAxis::TicksDynamic);
+    axisX_->setTickAnchor(0);
+    axisX_->setTickInterval(10);
+    axisX_->setRange(0, pps_ - 1);
+    axisY_ = new QValueAxis;
+    axisY_->setLabelFormat("%d");
+    axisY_->setTickType(QValueAxis::TicksDynamic);
+    axisY_->setTickAnchor(0);
+    axisY_->setTickInterval(128);
+    axisY_->setRange(baseMin_, baseMax_);
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisY_, Qt::AlignLeft);
+
+    setChart(chart_);
+    setRenderHint(QPainter::Antialiasing, false);
+    setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
+    setMinimumSize(360, 240);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setNumTraces(1);
+}
+
+void StripChart::setChartTitle(const QString& t) {
+    title_ = t;
+    chart_->setTitle(t);
+}
+
+void StripChart::setTraceNames(const QString& names) {
+    names_ = names.split(';');
+    for (int i = 0; i < numTraces(); ++i)
+        series_[i]->setName(i < names_.size() ? names_[i] : QStringLiteral("trace %1").arg(i + 1));
+}
+
+void StripChart::setDashedTraces(const QString& list) {
+    dashed_ = list;
+    for (int i = 0; i < numTraces(); ++i)
+        applyPen(i);
+}
+
+void StripChart::setXTitle(const QString& t) {
+    xTitle_ = t;
+    axisX_->setTitleText(t);
+}
+
+void StripChart::setYTitle(const QString& t) {
+    yTitle_ = t;
+    axisY_->setTitleText(t);
+}
+
+void StripChart::setYMin(double v) {
+    baseMin_ = v;
+    updateAxes();
+}
+
+void StripChart::setYMax(double v) {
+    baseMax_ = v;
+    updateAxes();
+}
+
+void StripChart::setNumTraces(int n) {
+    if (n < 1 || n == numTraces())
+        return;
+    for (QLineSeries* s : series_) {
+        chart_->removeSeries(s);
+        delete s;
+    }
+    series_.clear();
+    data_.assign(n, {});
+    colors_.resize(n, 0);
+    phase_ = 0;
+    for (int i = 0; i < n; ++i) {
+        auto* s = new QLineSeries;
+        s->setName(i < names_.size() ? names_[i] : QStringLiteral("trace %1").arg(i + 1));
+        s->setUseOpenGL(false);
+        chart_->addSeries(s);
+        s->attachAxis(axisX_);
+        s->attachAxis(axisY_);
+        series_.push_back(s);
+        applyPen(i);
+    }
+    updateAxes();
+}
+
+void StripChart::setPointsPerScreen(int n) {
+    if (n < 2 || n == pps_)
+        return;
+    pps_ = n;
+    for (auto& d : data_)
+        while (static_cast<int>(d.size()) > pps_)
+            d.pop_front();
+    axisX_->setRange(0, pps_ - 1);
+    axisX_->setTickInterval(NiceStep(pps_ - 1));
+    rebuildSeries();
+}
+
+bool StripChart::setTraceColor(int trace, int rgb) {
+    if (trace < 1 || trace > numTraces())
+        return false;
+    rgb &= 0xFFFFFF;
+    if (colors_[trace - 1] != rgb) {
+        colors_[trace - 1] = rgb;
+        applyPen(trace - 1);
+    }
+    return true;
+}
+
+int StripChart::traceColor(int trace) const {
+    return trace >= 1 && trace <= numTraces() ? colors_[trace - 1] : -1;
+}
+
+void StripChart::applyPen(int index) {
+    bool dashed = false;
+    for (const QString& part : dashed_.split(',', Qt::SkipEmptyParts))
+        if (part.trimmed().toInt() == index + 1)
+            dashed = true;
+    QPen pen(QColor::fromRgb(static_cast<QRgb>(colors_[index])));
+    pen.setWidthF(dashed ? 1.0 : 2.0);
+    pen.setStyle(dashed ? Qt::DashLine : Qt::SolidLine);
+    pen.setCosmetic(true);
+    series_[index]->setPen(pen);
+}
+
+void StripChart::plot(const double* values, int count) {
+    const int n = numTraces();
+    for (int i = 0; i < count; ++i) {
+        data_[phase_].push_back(values[i]);
+        phase_ = (phase_ + 1) % n;
+    }
+    for (auto& d : data_)
+        while (static_cast<int>(d.size()) > pps_)
+            d.pop_front();
+    rebuildSeries();
+    updateAxes();
+}
+
+void StripChart::rebuildSeries() {
+    QList<QPointF> pts;
+    for (int t = 0; t < numTraces(); ++t) {
+        pts.clear();
+        pts.reserve(static_cast<qsizetype>(data_[t].size()));
+        int x = 0;
+        for (double v : data_[t])
+            pts.append(QPointF(x++, v));
+        series_[t]->replace(pts);
+    }
+}
+
+void StripChart::updateAxes() {
+    double lo = baseMin_, hi = baseMax_;
+    for (const auto& d : data_)
+        for (double v : d) {
+            if (!std::isfinite(v))
+                continue;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    if (lo < baseMin_ || hi > baseMax_) {
+        // Values outside the normal range: widen with a little headroom so the
+        // extreme points stay visible, on a rounded step.
+        const double step = NiceStep(hi - lo);
+        if (lo < baseMin_)
+            lo = std::floor((lo - step / 4) / step) * step;
+        if (hi > baseMax_)
+            hi = std::ceil((hi + step / 4) / step) * step;
+    }
+    if (lo == shownMin_ && hi == shownMax_ && axisY_->min() == lo && axisY_->max() == hi)
+        return;
+    shownMin_ = lo;
+    shownMax_ = hi;
+    axisY_->setRange(lo, hi);
+    axisY_->setTickAnchor(0);
+    axisY_->setTickInterval(
+        lo == baseMin_ && hi == baseMax_ && baseMax_ - baseMin_ > 512 ? 128 : NiceStep(hi - lo));
+}
+
+std::vector<double> StripChart::points(int trace) const {
+    if (trace < 1 || trace > numTraces())
+        return {};
+    return {data_[trace - 1].begin(), data_[trace - 1].end()};
+}
+
+// ---------------------------------------------------------------------------
+
+Led::Led(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    setAccessibleDescription(QStringLiteral("off"));
+}
+
+void Led::setCaption(const QString& c) {
+    caption_ = c;
+    setAccessibleName(c);
+    updateGeometry();
+    update();
+}
+
+bool Led::setValue(int v) {
+    const bool on = v != 0;
+    if (on == on_)
+        return false;
+    on_ = on;
+    setAccessibleDescription(on_ ? QStringLiteral("on") : QStringLiteral("off"));
+    return true;
+}
+
+QSize Led::sizeHint() const {
+    const QFontMetrics fm(font());
+    const int d = std::max(18, fm.height() + 2);
+    return {d + 8 + fm.horizontalAdvance(caption_) + 4, d + 4};
+}
+
+void Led::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const QFontMetrics fm(font());
+    const int d = std::max(18, fm.height() + 2);
+    const QRectF lamp(2, (height() - d) / 2.0, d - 2, d - 2);
+    QRadialGradient g(lamp.center() - QPointF(d / 6.0, d / 6.0), d / 1.4);
+    if (on_) {
+        g.setColorAt(0, QColor(0xB8, 0xFF, 0xB0));
+        g.setColorAt(0.5, QColor(0x2E, 0xD0, 0x2E));
+        g.setColorAt(1, QColor(0x10, 0x80, 0x10));
+    } else {
+        g.setColorAt(0, QColor(0x50, 0x60, 0x50));
+        g.setColorAt(1, QColor(0x18, 0x22, 0x18));
+    }
+    p.setBrush(g);
+    p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
+    p.drawEllipse(lamp);
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(QRect(d + 8, 0, width() - d - 8, height()), Qt::AlignVCenter | Qt::AlignLeft, caption_);
+}
+
+// ---------------------------------------------------------------------------
+
+TimerControl::TimerControl(QWidget* parent) : QWidget(parent) {
+    timer_.setInterval(50);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &TimerControl::tick);
+    setFixedSize(0, 0);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+}
+
+void TimerControl::setRunning(bool on) {
+    if (on == timer_.isActive())
+        return;
+    if (on)
+        timer_.start();
+    else
+        timer_.stop();
+}
+
+}  // namespace orv_rt

@@ -1,0 +1,565 @@
+// The panel half of the runtime layer, driven through the real panel file and
+// real input events, with a small callback table that records what arrives.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "runtime/runtime.h"
+#include "runtime/runtime_internal.h"
+#include "runtime/testing/rt_testing.h"
+
+namespace {
+
+struct Event {
+    int control;
+    int event;
+    bool operator==(const Event&) const = default;
+};
+
+std::vector<Event> g_events;
+std::vector<int> g_panelEvents;
+int g_ticks = 0;
+// Optional extra behaviour of the recording callbacks.
+std::function<void(int control, int event)> g_onEvent;
+std::function<void(int event)> g_onPanelEvent;
+
+int RecordCtrl(int, int control, int event, void*, int, int) {
+    if (event == EVT_TIMER_TICK) {
+        ++g_ticks;
+        return 0;
+    }
+    if (event == EVT_GOT_FOCUS || event == EVT_LOST_FOCUS)
+        return 0;
+    g_events.push_back({control, event});
+    if (g_onEvent)
+        g_onEvent(control, event);
+    return 0;
+}
+
+int RecordPanel(int, int event, void*, int, int) {
+    g_panelEvents.push_back(event);
+    if (g_onPanelEvent)
+        g_onPanelEvent(event);
+    return 0;
+}
+
+const CallbackEntry kTable[] = {
+    {"CC_PANEL", nullptr, RecordPanel},      {"CC_Timer50ms", RecordCtrl, nullptr},
+    {"CC_RBTRam", RecordCtrl, nullptr},      {"CC_RBTEeprom", RecordCtrl, nullptr},
+    {"CC_RBTFile", RecordCtrl, nullptr},     {"CC_DropDCom", RecordCtrl, nullptr},
+    {"CC_BTNGet", RecordCtrl, nullptr},      {"CC_BTNSend", RecordCtrl, nullptr},
+    {"CC_ButtonTeach", RecordCtrl, nullptr}, {"CC_BTNRun", RecordCtrl, nullptr},
+    {"CC_BTNStop", RecordCtrl, nullptr},
+};
+
+class RuntimePanel : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(InitEngine(0, nullptr), 1);
+        SetCallbackTable(kTable, static_cast<int>(std::size(kTable)));
+        panel = LoadPanel(0, orv::PANEL_FILE, 1);
+        ASSERT_GT(panel, 0);
+        DisplayPanel(panel);
+        rt_test::Pump(20);
+        g_events.clear();
+    }
+    void TearDown() override {
+        g_onEvent = nullptr;
+        g_onPanelEvent = nullptr;
+        rt_test::Reset();
+    }
+    QWidget* Widget(int control) { return orv_rt::ControlWidget(panel, control); }
+
+    int panel = -1;
+};
+
+std::vector<Event> Seq(std::initializer_list<Event> l) {
+    return l;
+}
+
+TEST_F(RuntimePanel, PanelFileHasEveryControlWithItsKindAndStoredValue) {
+    using namespace orv;
+    auto is = [&](int ctrl, const char* className) { return Widget(ctrl)->inherits(className); };
+    EXPECT_TRUE(is(DropDCom, "QComboBox"));
+    EXPECT_TRUE(is(StripChart, "orv_rt::StripChart"));
+    EXPECT_TRUE(is(LedTOL, "orv_rt::Led"));
+    EXPECT_TRUE(is(LedREF, "orv_rt::Led"));
+    EXPECT_TRUE(is(Timer50ms, "orv_rt::TimerControl"));
+    EXPECT_TRUE(is(TextStatus, "QLineEdit"));
+    for (int b : {BTNGet, BTNSend, ButtonTeach, BTNStop, BTNRun})
+        EXPECT_TRUE(is(b, "QPushButton")) << b;
+    for (int r : {RBTFile, RBTEeprom, RBTRam})
+        EXPECT_TRUE(is(r, "QRadioButton")) << r;
+
+    const std::pair<int, int> stored[] = {{NumPower, 250},     {NumPowermode, 1},   {NumReference, 512},
+                                          {NumTolerance, 128}, {NumHysteresis, 10}, {NumPolarity, 1},
+                                          {NumAverage, 8},     {NumLinear, 1}};
+    for (auto [ctrl, value] : stored) {
+        auto* spin = qobject_cast<QSpinBox*>(Widget(ctrl));
+        ASSERT_NE(spin, nullptr) << ctrl;
+        EXPECT_EQ(rt_test::Int(panel, ctrl), value) << ctrl;
+        EXPECT_EQ(spin->minimum(), 0);
+        EXPECT_EQ(spin->maximum(), 65535);
+        EXPECT_FALSE(spin->isReadOnly());
+    }
+    auto* value = qobject_cast<QSpinBox*>(Widget(NumValue));
+    ASSERT_NE(value, nullptr);
+    EXPECT_TRUE(value->isReadOnly());
+    EXPECT_TRUE(qobject_cast<QLineEdit*>(Widget(TextStatus))->isReadOnly());
+
+    EXPECT_EQ(rt_test::Int(panel, RBTRam), 1);
+    EXPECT_EQ(rt_test::Int(panel, RBTEeprom), 0);
+    EXPECT_EQ(rt_test::Int(panel, RBTFile), 0);
+    EXPECT_EQ(rt_test::Int(panel, DropDCom), 1);
+    EXPECT_FALSE(rt_test::TimerEnabled(panel, Timer50ms));
+    EXPECT_EQ(rt_test::Int(panel, LedREF), 0);
+
+    // Every control is announced by a name, and bound callbacks fire.
+    for (int ctrl : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 17, 18, 21, 22, 23, 27, 33, 35})
+        EXPECT_FALSE(Widget(ctrl)->accessibleName().isEmpty()) << ctrl;
+    EXPECT_EQ(Widget(BTNSend)->accessibleName(), "Send");
+    EXPECT_EQ(Widget(NumPower)->accessibleName(), "Power");
+}
+
+TEST_F(RuntimePanel, PortRingListsPortsWithTheirDevicesAndGivesThePortNumber) {
+    const auto labels = rt_test::RingLabels(panel, orv::DropDCom);
+    ASSERT_GE(labels.size(), 8u);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        const std::string prefix = "COM" + std::to_string(i + 1) + "  ";
+        EXPECT_EQ(labels[i].rfind(prefix, 0), 0u) << labels[i];
+        const char* dev = ComPortDevice(static_cast<int>(i + 1));
+        EXPECT_EQ(labels[i].substr(prefix.size()), dev && dev[0] ? std::string(dev) : "(not connected)");
+    }
+    rt_test::ChooseRing(panel, orv::DropDCom, 2);
+    EXPECT_EQ(rt_test::Int(panel, orv::DropDCom), 3);
+    EXPECT_EQ(SetCtrlVal(panel, orv::DropDCom, 5), 0);
+    EXPECT_EQ(rt_test::Int(panel, orv::DropDCom), 5);
+    EXPECT_LT(SetCtrlVal(panel, orv::DropDCom, 999), 0);
+    EXPECT_EQ(rt_test::Int(panel, orv::DropDCom), 5);
+}
+
+TEST(RuntimePanelFile, MissingOrMalformedPanelFileGivesNegativeHandle) {
+    ASSERT_EQ(InitEngine(0, nullptr), 1);
+    EXPECT_LT(LoadPanel(0, "NoSuchPanel.uir", 1), 0);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString bad = dir.filePath("bad.uir");
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<ui version=\"4.0\"><widget class=\"QWidget\" name=\"x\"><layout");
+    f.close();
+    EXPECT_LT(LoadPanel(0, QFile::encodeName(bad).constData(), 1), 0);
+    EXPECT_LT(LoadPanel(0, QFile::encodeName(dir.path()).constData(), 1), 0);  // a directory
+    // Control functions on a handle that was never loaded fail instead of crashing.
+    int v = 0;
+    EXPECT_LT(GetCtrlVal(12345, orv::NumPower, &v), 0);
+    EXPECT_LT(SetCtrlVal(12345, orv::TextStatus, "x"), 0);
+}
+
+TEST_F(RuntimePanel, MouseAndKeyboardDeliverTheEventKindsInOrder) {
+    using namespace orv;
+    rt_test::Press(panel, BTNGet);
+    EXPECT_EQ(g_events, Seq({{BTNGet, EVT_LEFT_CLICK}}));
+    rt_test::Release(panel, BTNGet);
+    EXPECT_EQ(g_events, Seq({{BTNGet, EVT_LEFT_CLICK}, {BTNGet, EVT_COMMIT}}));
+
+    g_events.clear();
+    rt_test::Click(panel, BTNSend);
+    EXPECT_EQ(g_events, Seq({{BTNSend, EVT_LEFT_CLICK}, {BTNSend, EVT_COMMIT}}));
+
+    g_events.clear();
+    rt_test::Click(panel, RBTEeprom);
+    EXPECT_EQ(g_events,
+              Seq({{RBTEeprom, EVT_LEFT_CLICK}, {RBTEeprom, EVT_VALUE_CHANGED}, {RBTEeprom, EVT_COMMIT}}));
+
+    g_events.clear();
+    rt_test::ChooseRing(panel, DropDCom, 1);
+    EXPECT_EQ(g_events, Seq({{DropDCom, EVT_VALUE_CHANGED}, {DropDCom, EVT_COMMIT}}));
+    g_events.clear();
+    rt_test::ChooseRing(panel, DropDCom, 1);  // same entry again
+    EXPECT_EQ(g_events, Seq({{DropDCom, EVT_COMMIT}}));
+
+    // Keyboard: space and Enter both act like a click, left click first.
+    g_events.clear();
+    rt_test::KeyActivate(panel, BTNSend);
+    EXPECT_EQ(g_events, Seq({{BTNSend, EVT_LEFT_CLICK}, {BTNSend, EVT_COMMIT}}));
+    g_events.clear();
+    QWidget* teach = Widget(ButtonTeach);
+    for (QEvent::Type t : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent ev(t, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(teach, &ev);
+    }
+    EXPECT_EQ(g_events, Seq({{ButtonTeach, EVT_LEFT_CLICK}, {ButtonTeach, EVT_COMMIT}}));
+
+    // The program's own value changes deliver nothing.
+    g_events.clear();
+    SetCtrlVal(panel, RBTFile, 1);
+    SetCtrlVal(panel, DropDCom, 4);
+    SetCtrlVal(panel, NumPower, 77);
+    rt_test::Pump(20);
+    EXPECT_TRUE(g_events.empty());
+}
+
+TEST_F(RuntimePanel, DimmedControlsDeliverNothing) {
+    using namespace orv;
+    for (int c : {BTNRun, RBTFile, DropDCom, NumPower})
+        ASSERT_EQ(SetCtrlAttribute(panel, c, ATR_DIMMED, 1), 0);
+    int dimmed = 0;
+    GetCtrlAttribute(panel, BTNRun, ATR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    rt_test::Click(panel, BTNRun);
+    rt_test::KeyActivate(panel, BTNRun);
+    rt_test::Click(panel, RBTFile);
+    rt_test::ChooseRing(panel, DropDCom, 3);
+    rt_test::EnterNumber(panel, NumPower, 300);
+    rt_test::Pump(20);
+    EXPECT_TRUE(g_events.empty());
+    EXPECT_EQ(rt_test::Int(panel, RBTFile), 0);
+    EXPECT_EQ(rt_test::Int(panel, NumPower), 250);
+
+    SetCtrlAttribute(panel, BTNRun, ATR_DIMMED, 0);
+    rt_test::Click(panel, BTNRun);
+    EXPECT_EQ(g_events, Seq({{BTNRun, EVT_LEFT_CLICK}, {BTNRun, EVT_COMMIT}}));
+}
+
+TEST_F(RuntimePanel, EnteredNumberIsTakenByTheControl) {
+    rt_test::EnterNumber(panel, orv::NumPower, 300);
+    EXPECT_EQ(rt_test::Int(panel, orv::NumPower), 300);
+    rt_test::EnterNumber(panel, orv::NumValue, 5);  // an indicator takes no entry
+    EXPECT_EQ(rt_test::Int(panel, orv::NumValue), 0);
+}
+
+TEST_F(RuntimePanel, RadioButtonsArePlainToggles) {
+    using namespace orv;
+    rt_test::Click(panel, RBTEeprom);
+    EXPECT_EQ(rt_test::Int(panel, RBTEeprom), 1);
+    EXPECT_EQ(rt_test::Int(panel, RBTRam), 1);  // nothing switched RAM off
+    rt_test::Click(panel, RBTRam);
+    EXPECT_EQ(rt_test::Int(panel, RBTRam), 0);
+    rt_test::Click(panel, RBTRam);
+    EXPECT_EQ(rt_test::Int(panel, RBTRam), 1);
+    SetCtrlVal(panel, RBTFile, 1);
+    SetCtrlVal(panel, RBTEeprom, 0);
+    EXPECT_EQ(rt_test::Int(panel, RBTFile), 1);
+    EXPECT_EQ(rt_test::Int(panel, RBTEeprom), 0);
+}
+
+TEST_F(RuntimePanel, CloseRequestGoesToThePanelCallbackAndTheWindowStays) {
+    rt_test::RequestClose(panel);
+    rt_test::Pump(20);
+    EXPECT_EQ(g_panelEvents, std::vector<int>{EVT_CLOSE});
+    EXPECT_TRUE(rt_test::Visible(panel));
+
+    // A panel callback that quits ends the loop with its code.
+    g_onPanelEvent = [](int event) {
+        if (event == EVT_CLOSE)
+            QuitUserInterface(4);
+    };
+    QTimer::singleShot(10, [this] { rt_test::RequestClose(panel); });
+    EXPECT_EQ(RunUserInterface(), 4);
+    EXPECT_TRUE(rt_test::Visible(panel));
+}
+
+TEST_F(RuntimePanel, QuitInsideNestedCallbackWaitsForTheOuterCallback) {
+    using namespace orv;
+    bool outerDone = false;
+    bool tickAfterQuit = false;
+    g_onEvent = [&](int control, int event) {
+        if (control == BTNStop && event == EVT_COMMIT)
+            QuitUserInterface(7);
+        if (control == BTNGet && event == EVT_COMMIT) {
+            // A long callback that processes events, like a command waiting
+            // for its reply; Stop is clicked while it waits.
+            rt_test::Click(panel, BTNStop);
+            SetCtrlAttribute(panel, Timer50ms, ATR_TIMER_ENABLED, 1);
+            const int before = g_ticks;
+            rt_test::WaitUntil([&] { return g_ticks >= before + 2; }, 5000);
+            tickAfterQuit = g_ticks >= before + 2;
+            SetCtrlAttribute(panel, Timer50ms, ATR_TIMER_ENABLED, 0);
+            outerDone = true;
+        }
+    };
+    QTimer::singleShot(0, [this] { rt_test::Click(panel, BTNGet); });
+    EXPECT_EQ(RunUserInterface(), 7);
+    EXPECT_TRUE(outerDone);
+    EXPECT_TRUE(tickAfterQuit);
+    EXPECT_EQ(orv_rt::CallbackDepth(), 0);
+}
+
+TEST_F(RuntimePanel, TimerTicksOnlyWhileEnabled) {
+    rt_test::Pump(150);
+    EXPECT_EQ(g_ticks, 0);
+    ASSERT_EQ(SetCtrlAttribute(panel, orv::Timer50ms, ATR_TIMER_ENABLED, 1), 0);
+    int enabled = 0;
+    GetCtrlAttribute(panel, orv::Timer50ms, ATR_TIMER_ENABLED, &enabled);
+    EXPECT_EQ(enabled, 1);
+    EXPECT_TRUE(rt_test::WaitUntil([] { return g_ticks >= 3; }, 5000));
+    SetCtrlAttribute(panel, orv::Timer50ms, ATR_TIMER_ENABLED, 0);
+    const int stopped = g_ticks;
+    rt_test::Pump(150);
+    EXPECT_EQ(g_ticks, stopped);
+    EXPECT_FALSE(rt_test::TimerEnabled(panel, orv::Timer50ms));
+}
+
+TEST_F(RuntimePanel, ProcessSystemEventsWaitsInsteadOfSpinningAndRunsPendingWork) {
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    ProcessSystemEvents();
+    EXPECT_TRUE(ran);
+
+    QElapsedTimer t;
+    t.start();
+    long calls = 0;
+    while (t.elapsed() < 200) {
+        ProcessSystemEvents();
+        ++calls;
+    }
+    // A spinning loop makes hundreds of thousands of calls in 200 ms; one that
+    // waits a few ms per call makes well under a thousand.
+    EXPECT_LT(calls, 1000);
+    EXPECT_GT(calls, 5);
+}
+
+TEST_F(RuntimePanel, StripChartScrollsKeepingPointsPerScreenInOrder) {
+    const int chart = orv::StripChart;
+    auto configure = [&] {
+        SetCtrlAttribute(panel, chart, ATR_POINTS_PER_SCREEN, 101);
+        SetCtrlAttribute(panel, chart, ATR_CHART_MODE, 1);
+        SetCtrlAttribute(panel, chart, ATR_NUM_TRACES, 4);
+        for (int tr = 1; tr <= 3; ++tr)
+            SetTraceAttribute(panel, chart, tr, ATR_TRACE_COLOR, 0);
+        SetTraceAttribute(panel, chart, 4, ATR_TRACE_COLOR, 0xFF0000);
+    };
+    double window[400];
+    for (int round = 0; round < 3; ++round) {
+        configure();  // re-setting the same attributes keeps the points
+        for (int k = 0; k < 100; ++k)
+            for (int tr = 0; tr < 4; ++tr)
+                window[4 * k + tr] = round * 1000 + k * 4 + tr;
+        ASSERT_EQ(PlotStripChart(panel, chart, window, 400, 0, 0, TYPE_DOUBLE), 0);
+    }
+    for (int tr = 1; tr <= 4; ++tr) {
+        const auto pts = rt_test::TracePoints(panel, chart, tr);
+        ASSERT_EQ(pts.size(), 101u);
+        EXPECT_EQ(pts.front(), 1000 + 99 * 4 + (tr - 1));  // newest of the previous plot
+        for (int i = 1; i < 101; ++i)
+            EXPECT_EQ(pts[i], 2000 + (i - 1) * 4 + (tr - 1)) << tr << " " << i;
+    }
+    EXPECT_EQ(rt_test::TraceColor(panel, chart, 4), 0xFF0000);
+    EXPECT_EQ(rt_test::TraceColor(panel, chart, 1), 0);
+
+    // The value axis shows the 10-bit range, widens for values outside it and
+    // comes back when they have scrolled away.
+    QWidget* sc = Widget(chart);
+    auto axisMin = [sc] { return sc->property("axisMin").toDouble(); };
+    auto axisMax = [sc] { return sc->property("axisMax").toDouble(); };
+    double flat[400];
+    for (double& v : flat)
+        v = 512;
+    PlotStripChart(panel, chart, flat, 400, 0, 0, TYPE_DOUBLE);
+    PlotStripChart(panel, chart, flat, 400, 0, 0, TYPE_DOUBLE);
+    EXPECT_EQ(axisMin(), 0);
+    EXPECT_EQ(axisMax(), 1023);
+    flat[399] = 65508;
+    PlotStripChart(panel, chart, flat, 400, 0, 0, TYPE_DOUBLE);
+    EXPECT_GE(axisMax(), 65508);
+    flat[399] = 512;
+    PlotStripChart(panel, chart, flat, 400, 0, 0, TYPE_DOUBLE);
+    PlotStripChart(panel, chart, flat, 400, 0, 0, TYPE_DOUBLE);
+    EXPECT_EQ(axisMax(), 1023);
+
+    // Start and skip pick every (skip+1)-th element; a new trace count clears.
+    SetCtrlAttribute(panel, chart, ATR_NUM_TRACES, 1);
+    const int ints[] = {9, 1, 8, 2, 7, 3};
+    ASSERT_EQ(PlotStripChart(panel, chart, ints, 3, 1, 1, TYPE_INT), 0);
+    EXPECT_EQ(rt_test::TracePoints(panel, chart, 1), (std::vector<double>{1, 2, 3}));
+    EXPECT_LT(PlotStripChart(panel, orv::NumPower, ints, 3, 0, 0, TYPE_INT), 0);
+}
+
+TEST_F(RuntimePanel, StatusLineTextIsShownRecordedAndReadBackTruncated) {
+    rt_test::TakeStatusHistory();
+    SetCtrlVal(panel, orv::TextStatus, "InitVars");
+    SetCtrlVal(panel, orv::TextStatus, "Timeout RS232-Line!");
+    EXPECT_EQ(rt_test::TakeStatusHistory(), (std::vector<std::string>{"InitVars", "Timeout RS232-Line!"}));
+    EXPECT_EQ(rt_test::Text(panel, orv::TextStatus), "Timeout RS232-Line!");
+    char small[8];
+    std::memset(small, 'X', sizeof small);
+    EXPECT_EQ(GetCtrlValText(panel, orv::TextStatus, small, 5), 0);
+    EXPECT_STREQ(small, "Time");
+    EXPECT_EQ(small[5], 'X');
+}
+
+TEST_F(RuntimePanel, InfoLabelsSitInTheHeaderBandClearOfEveryControl) {
+    struct Info {
+        const char* text;
+        int left, top, size;
+    };
+    const Info infos[] = {{"PC-SOFTWARE: M-DOR-KX Series", 15, 8, 11},
+                          {"Sensor maker line", 15, 21, 11},
+                          {"Tel. line", 15, 36, 11},
+                          {"Orvan-A-Scope", 175, 30, 18},
+                          {"V1.0", 280, 36, 11}};
+    QWidget* window = orv_rt::FindPanel(panel)->window;
+    window->resize(1280, 900);
+    rt_test::Pump(20);
+    std::vector<int> ids;
+    for (const Info& i : infos) {
+        const int id = NewCtrl(panel, CTRL_TEXT_MSG, "", i.top, i.left);
+        ASSERT_GT(id, 100);
+        for (int other : ids)
+            ASSERT_NE(id, other);
+        ids.push_back(id);
+        SetCtrlAttribute(panel, id, ATR_TEXT_FONT, FONT_APP);
+        SetCtrlAttribute(panel, id, ATR_TEXT_COLOR, 0xFFFFFF);
+        SetCtrlAttribute(panel, id, ATR_TEXT_BGCOLOR, 0x0080FF);
+        SetCtrlAttribute(panel, id, ATR_TEXT_POINT_SIZE, i.size);
+        SetCtrlVal(panel, id, i.text);
+        int c = 0;
+        GetCtrlAttribute(panel, id, ATR_TEXT_BGCOLOR, &c);
+        EXPECT_EQ(c, 0x0080FF);
+    }
+    QWidget* band = window->findChild<QWidget*>("headerBand");
+    ASSERT_NE(band, nullptr);
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        auto* label = qobject_cast<QLabel*>(Widget(ids[k]));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->pos(), QPoint(infos[k].left, infos[k].top));
+        EXPECT_EQ(label->text(), infos[k].text);
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));  // not clipped
+        EXPECT_TRUE(band->geometry().contains(label->geometry())) << infos[k].text;
+        for (const auto& [id, ctrl] : orv_rt::FindPanel(panel)->controls) {
+            if (id > orv_rt::FIRST_NEW_CTRL || !ctrl.widget->isVisible())
+                continue;
+            const QRect r(ctrl.widget->mapTo(window, QPoint(0, 0)), ctrl.widget->size());
+            EXPECT_FALSE(r.intersects(label->geometry())) << infos[k].text << " overlaps control " << id;
+        }
+    }
+    if (const char* shot = std::getenv("ORV_PANEL_SHOT")) {
+        const double value[400] = {};
+        PlotStripChart(panel, orv::StripChart, value, 400, 0, 0, TYPE_DOUBLE);
+        SetCtrlVal(panel, orv::TextStatus, "InitVars");
+        window->grab().save(QString::fromLocal8Bit(shot));
+    }
+}
+
+// Writes `size` 'X's then a NUL into a fresh buffer, for checking what a
+// refused call left behind.
+std::vector<char> Sentinel() {
+    return std::vector<char>(MAX_PATHNAME_LEN + 8, 'X');
+}
+
+TEST_F(RuntimePanel, FileSelectPopupAnsweredByTheDriver) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string d = dir.path().toStdString();
+    {
+        QFile f(dir.filePath("KXpara.dat"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    char path[MAX_PATHNAME_LEN];
+
+    // OK on an existing file: no replace question, result "existing".
+    rt_test::AnswerNextFileDialog(d + "/KXpara.dat");
+    EXPECT_EQ(
+        FileSelectPopup(d.c_str(), "KXpara.dat", "*.dat", "Save parameters", BUTTON_OK, 0, 1, 1, 1, path),
+        FILESEL_EXISTING);
+    EXPECT_EQ(std::string(path), d + "/KXpara.dat");
+    const auto info = rt_test::LastFileDialog();
+    EXPECT_TRUE(info.shown);
+    EXPECT_EQ(info.title, "Save parameters");
+    EXPECT_EQ(info.directory, d);
+    EXPECT_EQ(info.defaultFile, "KXpara.dat");
+    EXPECT_EQ(info.filter, "*.dat");
+    EXPECT_EQ(info.button, BUTTON_OK);
+
+    rt_test::AnswerNextFileDialog(d + "/new.dat");
+    EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, path), FILESEL_NEW);
+    EXPECT_EQ(std::string(path), d + "/new.dat");
+
+    rt_test::AnswerNextFileDialog(d + "/KXpara.dat");
+    EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Load", BUTTON_LOAD, 0, 1, 1, 0, path),
+              FILESEL_EXISTING);
+    EXPECT_EQ(rt_test::LastFileDialog().button, BUTTON_LOAD);
+
+    rt_test::AnswerNextFileDialog("");
+    EXPECT_EQ(FileSelectPopup(d.c_str(), "KXpara.dat", "*.dat", "Load", BUTTON_LOAD, 0, 1, 1, 0, path),
+              FILESEL_NONE);
+
+    // A chosen path too long for the caller's buffer is refused, buffer untouched.
+    QString deep = dir.path();
+    while (deep.size() < MAX_PATHNAME_LEN)
+        deep += "/" + QString(60, QLatin1Char('d'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    auto buf = Sentinel();
+    rt_test::AnswerNextFileDialog((deep + "/x.dat").toStdString());
+    EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, buf.data()),
+              FILESEL_ERR_TOO_LONG);
+    for (char c : buf)
+        ASSERT_EQ(c, 'X');
+}
+
+TEST_F(RuntimePanel, ProjectDirIsTheStartDirectoryAndLongPathsAreRefused) {
+    char dirBuf[MAX_PATHNAME_LEN];
+    ASSERT_EQ(GetProjectDir(dirBuf), 0);
+    EXPECT_EQ(QString::fromLocal8Bit(dirBuf), QDir::currentPath());
+    char full[MAX_PATHNAME_LEN];
+    ASSERT_EQ(GetFullPathFromProject("KXconfig.dat", full), 0);
+    EXPECT_EQ(QString::fromLocal8Bit(full), QDir::current().filePath("KXconfig.dat"));
+
+    const std::string longName(MAX_PATHNAME_LEN, 'n');
+    auto buf = Sentinel();
+    EXPECT_LT(GetFullPathFromProject(longName.c_str(), buf.data()), 0);
+    EXPECT_EQ(buf[0], '\0');
+    for (std::size_t i = 1; i < buf.size(); ++i)
+        ASSERT_EQ(buf[i], 'X');
+}
+
+// Counts the paint events that reach a widget.
+class PaintCounter : public QObject {
+  public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* ev) override {
+        if (ev->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST_F(RuntimePanel, ValuesArePaintedAtOnceWithoutWaitingForTheEventLoop) {
+    rt_test::Pump(50);
+    for (int ctrl : {orv::NumValue, orv::LedREF, orv::TextStatus}) {
+        PaintCounter counter;
+        QWidget* w = Widget(ctrl);
+        w->installEventFilter(&counter);
+        for (QWidget* child : w->findChildren<QWidget*>())
+            child->installEventFilter(&counter);
+        if (ctrl == orv::TextStatus)
+            SetCtrlVal(panel, ctrl, "Writing flash");
+        else
+            SetCtrlVal(panel, ctrl, 1);
+        // No event processing in between: the caller may block right away.
+        EXPECT_GT(counter.paints, 0) << ctrl;
+    }
+    EXPECT_EQ(rt_test::Int(panel, orv::LedREF), 1);
+    EXPECT_EQ(Widget(orv::LedREF)->accessibleDescription(), "on");
+}
+
+}  // namespace
