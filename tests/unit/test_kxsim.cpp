@@ -146,6 +146,7 @@ TEST(Kxsim, StoresAndReadsRamAndEepromWithoutReplyingToWrites) {
     }
     EXPECT_EQ(s.ram(), Words(100));
     EXPECT_EQ(s.eeprom(), Words(200));
+    EXPECT_TRUE(s.waitForReplies(2, 2000));
     EXPECT_EQ(s.repliesSent(), 2u);
 }
 
