@@ -35,6 +35,7 @@ StripChart::StripChart(QWidget* parent) : QChartView(parent) {
     chart_->setMargins(QMargins(4, 4, 4, 4));
     chart_->legend()->setAlignment(Qt::AlignTop);
     chart_->legend()->setVisible(true);
+    chart_->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
 
     axisX_ = new QValueAxis;
     axisX_->setLabelFormat("%d");
@@ -267,6 +268,42 @@ void Led::paintEvent(QPaintEvent*) {
     p.drawEllipse(lamp);
     p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     p.drawText(QRect(d + 8, 0, width() - d - 8, height()), Qt::AlignVCenter | Qt::AlignLeft, caption_);
+}
+
+// ---------------------------------------------------------------------------
+
+TextBackdrop::TextBackdrop(QWidget* panelWindow) : QWidget(panelWindow) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setObjectName(QStringLiteral("textBackdrop"));
+}
+
+void TextBackdrop::addMessage(QWidget* label) {
+    labels_.emplace_back(label);
+    refresh();
+}
+
+void TextBackdrop::refresh() {
+    QRect area;
+    for (const auto& l : labels_)
+        if (l && l->isVisible())
+            area = area.united(l->geometry());
+    setGeometry(area);
+    show();
+    raise();
+    for (const auto& l : labels_)
+        if (l)
+            l->raise();
+    update();
+}
+
+void TextBackdrop::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    for (const auto& l : labels_) {
+        if (!l || !l->isVisible() || !l->property("orvFillBackground").toBool())
+            continue;
+        p.fillRect(l->geometry().translated(-pos()), l->palette().color(QPalette::Window));
+    }
 }
 
 // ---------------------------------------------------------------------------

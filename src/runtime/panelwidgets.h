@@ -4,6 +4,7 @@
 
 #include <QChartView>
 #include <QColor>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -29,6 +30,8 @@ class StripChart : public QChartView {
     Q_PROPERTY(QString yTitle READ yTitle WRITE setYTitle)
     Q_PROPERTY(double yMin READ yMin WRITE setYMin)
     Q_PROPERTY(double yMax READ yMax WRITE setYMax)
+    Q_PROPERTY(int traces READ numTraces WRITE setNumTraces)
+    Q_PROPERTY(int pointsPerScreen READ pointsPerScreen WRITE setPointsPerScreen)
     Q_PROPERTY(double axisMin READ axisMin)
     Q_PROPERTY(double axisMax READ axisMax)
 
@@ -110,6 +113,25 @@ class Led : public QWidget {
   private:
     QString caption_;
     bool on_ = false;
+};
+
+// Paints the background colours of a panel's text messages, beneath all of
+// their texts: text messages placed close together then never hide each
+// other's text behind a background rectangle.
+class TextBackdrop : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TextBackdrop(QWidget* panelWindow);
+    void addMessage(QWidget* label);
+    // Re-stacks and re-fits after a text message changed.
+    void refresh();
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+
+  private:
+    std::vector<QPointer<QWidget>> labels_;
 };
 
 // Invisible timer control: ticks every `interval` ms while enabled.

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -375,6 +376,25 @@ void Install(QWidget* w) {
     w->installEventFilter(S().engine);
     for (QWidget* child : w->findChildren<QWidget*>())
         child->installEventFilter(S().engine);
+}
+
+TextBackdrop* BackdropOf(QWidget* window) {
+    return window
+               ? window->findChild<TextBackdrop*>(QStringLiteral("textBackdrop"), Qt::FindDirectChildrenOnly)
+               : nullptr;
+}
+
+// Sizes a text message to its text (nothing clipped) and repaints the
+// backgrounds beneath the panel's text messages.
+void Refit(Control* c) {
+    if (c->kind != Kind::TextMsg || !c->widget)
+        return;
+    c->widget->adjustSize();
+    if (TextBackdrop* b = BackdropOf(c->widget->parentWidget())) {
+        b->refresh();
+        if (b->isVisible())
+            b->repaint();
+    }
 }
 
 // Shows a changed value at once, even when the caller then blocks.
@@ -769,9 +789,8 @@ int SetCtrlVal(int panel, int control, const char* text) {
         if (w->property(PROP_STATUS_LINE).toBool())
             RecordStatus(t);
     } else if (c->kind == Kind::TextMsg) {
-        auto* l = static_cast<QLabel*>(w);
-        l->setText(t);
-        l->adjustSize();
+        static_cast<QLabel*>(w)->setText(t);
+        Refit(c);
     } else {
         return ERR_BAD_CONTROL;
     }
@@ -824,20 +843,26 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
             } else {
                 pal.setColor(QPalette::Window, Rgb(value));
                 pal.setColor(QPalette::Base, Rgb(value));
-                w->setAutoFillBackground(true);
+                if (c->kind == Kind::TextMsg)
+                    w->setProperty("orvFillBackground", true);  // painted by the backdrop
+                else
+                    w->setAutoFillBackground(true);
             }
             w->setPalette(pal);
+            Refit(c);
             ShowNow(w);
             return 0;
         }
         case ATR_TEXT_POINT_SIZE: {
+            // Panel coordinates are pixels, and so are text sizes: a size is
+            // the font's pixel height, so that texts placed a size apart on the
+            // panel stack without overlapping whatever the screen resolution.
             if (value < 1 || value > 200)
                 return ERR_BAD_VALUE;
             QFont f = w->font();
-            f.setPointSize(value);
+            f.setPixelSize(value);
             w->setFont(f);
-            if (c->kind == Kind::TextMsg)
-                w->adjustSize();
+            Refit(c);
             ShowNow(w);
             return 0;
         }
@@ -856,10 +881,12 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
     QFont f = QApplication::font();
     if (std::strcmp(value, FONT_APP) != 0)
         f.setFamily(QString::fromUtf8(value));
-    f.setPointSizeF(w->font().pointSizeF());
+    if (w->font().pixelSize() > 0)
+        f.setPixelSize(w->font().pixelSize());
+    else
+        f.setPointSizeF(w->font().pointSizeF());
     w->setFont(f);
-    if (c->kind == Kind::TextMsg)
-        w->adjustSize();
+    Refit(c);
     ShowNow(w);
     return 0;
 }
@@ -898,7 +925,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
             *value = static_cast<int>(w->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
             return 0;
         case ATR_TEXT_POINT_SIZE:
-            *value = w->font().pointSize();
+            *value = w->font().pixelSize() > 0 ? w->font().pixelSize() : QFontInfo(w->font()).pixelSize();
             return 0;
         default:
             return ERR_BAD_ATTRIBUTE;
@@ -921,8 +948,11 @@ int NewCtrl(int panel, int style, const char* label, int top, int left) {
     l->move(left, top);
     l->adjustSize();
     l->show();
-    l->raise();
     l->installEventFilter(S().engine);
+    TextBackdrop* backdrop = BackdropOf(p->window);
+    if (!backdrop)
+        backdrop = new TextBackdrop(p->window);
+    backdrop->addMessage(l);
     Control c;
     c.id = id;
     c.kind = Kind::TextMsg;

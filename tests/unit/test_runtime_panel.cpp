@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -453,8 +454,17 @@ TEST_F(RuntimePanel, InfoLabelsSitInTheHeaderBandClearOfEveryControl) {
         }
     }
     if (const char* shot = std::getenv("ORV_PANEL_SHOT")) {
-        const double value[400] = {};
-        PlotStripChart(panel, orv::StripChart, value, 400, 0, 0, TYPE_DOUBLE);
+        double samples[400];
+        for (int k = 0; k < 100; ++k) {
+            samples[4 * k] = 640;
+            samples[4 * k + 1] = 384;
+            samples[4 * k + 2] = 512;
+            samples[4 * k + 3] = 500 + 180 * std::sin(k / 9.0);
+        }
+        SetTraceAttribute(panel, orv::StripChart, 4, ATR_TRACE_COLOR, 0xFF0000);
+        PlotStripChart(panel, orv::StripChart, samples, 400, 0, 0, TYPE_DOUBLE);
+        SetCtrlVal(panel, orv::LedTOL, 1);
+        SetCtrlVal(panel, orv::NumValue, 517);
         SetCtrlVal(panel, orv::TextStatus, "InitVars");
         window->grab().save(QString::fromLocal8Bit(shot));
     }
