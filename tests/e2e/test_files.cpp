@@ -1,0 +1,152 @@
+// The file target end to end: Get loads a parameter file, Send saves one or,
+// when the project's correction source is chosen, builds the table and
+// programs the sensor's flash. The real panel, the real file dialog and the
+// simulated sensor.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/params.h"
+#include "gui/corrtable.h"
+#include "runtime/runtime.h"
+#include "runtime/testing/rt_testing.h"
+#include "support/app_fixture.h"
+
+namespace {
+
+class FileTarget : public orv_test::App {
+  protected:
+    QTemporaryDir dir;
+    std::size_t start = 0;
+
+    void BeforeStartUp() override {
+        // The project directory is the working directory at start-up.
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(0, chdir(dir.path().toLocal8Bit().constData()));
+    }
+    void SetUp() override {
+        App::SetUp();
+        if (HasFatalFailure())
+            return;
+        rt_test::Click(panel(), orv::RBTFile);
+        ASSERT_EQ(orv::DATFILE, orv::target);
+        rt_test::Pump(50);
+        Status();
+        start = sensor->framesReceived();
+    }
+
+    std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    // A correction source whose table is 2·i + 5 at position i, pairs in
+    // reverse order.
+    void WriteSource(int32_t badPosition = -1) {
+        std::ofstream out(Path("KXconfig.dat"));
+        for (int j = 0; j < 1024; ++j)
+            out << 2 * (1023 - j) + 5 << (j % 16 == 15 ? "\n" : " ");
+        for (int j = 0; j < 1024; ++j)
+            out << (j == 3 && badPosition >= 0 ? badPosition : 1023 - j) << (j % 16 == 15 ? "\n" : " ");
+        for (int j = 0; j < 1024; ++j)
+            out << 0 << (j % 16 == 15 ? "\n" : " ");
+    }
+    bool StatusShows(const std::string& text, int timeoutMs) {
+        return rt_test::WaitUntil([&] { return rt_test::Text(panel(), orv::TextStatus) == text; }, timeoutMs);
+    }
+};
+
+TEST_F(FileTarget, SendWithTheProjectSourceInOtherCaseProgramsTheFlash) {
+    WriteSource();
+    rt_test::AnswerNextFileDialog(Path("kxconfig.DAT"));
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(StatusShows("ok : T460 FLASH page7-write 255 words!", 30000));
+
+    EXPECT_EQ("M-DOR-KX-T460 Parameter File", rt_test::LastFileDialog().title);
+    EXPECT_EQ(BUTTON_OK, rt_test::LastFileDialog().button);
+    EXPECT_EQ(128u, sensor->framesReceived() - start);
+    for (int page = 4; page <= 7; ++page) {
+        const kxsim::Page got = sensor->flashPage(page);
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(2 * ((page - 4) * 256 + i) + 5, got[i]) << "page " << page << " word " << i;
+    }
+    // The table was saved in the working directory, and no parameter file
+    // was written under the chosen name.
+    std::array<int32_t, 3072> saved{};
+    ASSERT_EQ(0,
+              FileToArray(Path("KXlinear.dat").c_str(), saved.data(), TYPE_INT, 3072, 3, 0, 0, FILE_ASCII));
+    EXPECT_EQ(2 * 1023 + 5, saved[3071]);
+    EXPECT_EQ(0, saved[1024]);  // the source's positions back to front
+    EXPECT_NE(0, access(Path("kxconfig.DAT").c_str(), F_OK));
+    EXPECT_EQ(0, rt_test::Int(panel(), orv::NumValue));
+    const auto shown = Status();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ("Transmit...", shown.front());
+}
+
+TEST_F(FileTarget, RefusedSourceProgramsNothing) {
+    WriteSource(2047);
+    rt_test::AnswerNextFileDialog(Path("KXconfig.dat"));
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(StatusShows("KXconfig.dat: pair 3 position 2047 out of 0..1023", 5000));
+    rt_test::Pump(200);
+    EXPECT_EQ(start, sensor->framesReceived());
+    EXPECT_NE(0, access(Path("KXlinear.dat").c_str(), F_OK));
+}
+
+TEST_F(FileTarget, SendWithAnyOtherPathWritesAParameterFile) {
+    rt_test::EnterNumber(panel(), orv::NumTolerance, 99);  // an unsent edit is written too
+    rt_test::AnswerNextFileDialog(Path("mine.dat"));
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(rt_test::WaitUntil([&] { return !Read(Path("mine.dat")).empty(); }, 5000));
+    EXPECT_EQ(
+        " 500\t   1\t 512\t  99\t  10\t  10\t   1\t   8\t   0\t   0\t 100\t   1\t   0\t   0\t   0\t   0\n",
+        Read(Path("mine.dat")));
+
+    // A file named like the correction source in another directory is a
+    // parameter file as well.
+    ASSERT_EQ(0, mkdir(Path("sub").c_str(), 0755));
+    WriteSource();
+    rt_test::AnswerNextFileDialog(Path("sub/KXconfig.dat"));
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(rt_test::WaitUntil([&] { return !Read(Path("sub/KXconfig.dat")).empty(); }, 5000));
+    EXPECT_EQ(0u, Read(Path("sub/KXconfig.dat")).find(" 500\t   1\t 512\t  99"));
+
+    rt_test::Pump(200);
+    EXPECT_EQ(start, sensor->framesReceived());
+    EXPECT_EQ((std::vector<std::string>{"Transmit...", "Transmit..."}), Status());
+}
+
+TEST_F(FileTarget, GetLoadsAParameterFileWithoutTouchingThePort) {
+    { std::ofstream(Path("KXpara.dat")) << "600 2 700 64 11 12 0 4 1 2 3 0 12 13 14 65535\n"; }
+    rt_test::AnswerNextFileDialog(Path("KXpara.dat"));
+    rt_test::Click(panel(), orv::BTNGet);
+    ASSERT_TRUE(rt_test::WaitUntil([&] { return rt_test::Int(panel(), orv::NumReference) == 700; }, 5000));
+    EXPECT_EQ(350, rt_test::Int(panel(), orv::NumPower));
+    EXPECT_EQ(64, rt_test::Int(panel(), orv::NumTolerance));
+    EXPECT_EQ(65535, orv::para15);
+    EXPECT_EQ(BUTTON_LOAD, rt_test::LastFileDialog().button);
+
+    // A file that is refused changes nothing and says why.
+    { std::ofstream(Path("short.dat")) << "1 2 3\n"; }
+    rt_test::AnswerNextFileDialog(Path("short.dat"));
+    rt_test::Click(panel(), orv::BTNGet);
+    ASSERT_TRUE(StatusShows("short.dat: only 3 of 16 numbers", 5000));
+    EXPECT_EQ(700, rt_test::Int(panel(), orv::NumReference));
+
+    rt_test::Pump(200);
+    EXPECT_EQ(start, sensor->framesReceived());
+}
+
+}  // namespace
