@@ -148,6 +148,23 @@ int StripChart::traceColor(int trace) const {
     return trace >= 1 && trace <= numTraces() ? colors_[trace - 1] : -1;
 }
 
+QString StripChart::traceColors() const {
+    QStringList out;
+    for (int c : colors_)
+        out << QStringLiteral("0x%1").arg(c, 6, 16, QLatin1Char('0'));
+    return out.join(',');
+}
+
+void StripChart::setTraceColors(const QString& list) {
+    const QStringList parts = list.split(',', Qt::SkipEmptyParts);
+    for (int i = 0; i < parts.size() && i < numTraces(); ++i) {
+        bool ok = false;
+        const int rgb = parts[i].trimmed().toInt(&ok, 0);
+        if (ok)
+            setTraceColor(i + 1, rgb);
+    }
+}
+
 void StripChart::applyPen(int index) {
     bool dashed = false;
     for (const QString& part : dashed_.split(',', Qt::SkipEmptyParts))

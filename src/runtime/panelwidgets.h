@@ -31,6 +31,7 @@ class StripChart : public QChartView {
     Q_PROPERTY(double yMin READ yMin WRITE setYMin)
     Q_PROPERTY(double yMax READ yMax WRITE setYMax)
     Q_PROPERTY(int traces READ numTraces WRITE setNumTraces)
+    Q_PROPERTY(QString traceColors READ traceColors WRITE setTraceColors)
     Q_PROPERTY(int pointsPerScreen READ pointsPerScreen WRITE setPointsPerScreen)
     Q_PROPERTY(double axisMin READ axisMin)
     Q_PROPERTY(double axisMax READ axisMax)
@@ -63,6 +64,9 @@ class StripChart : public QChartView {
     // trace is 1-based; colour 0xRRGGBB.
     bool setTraceColor(int trace, int rgb);
     int traceColor(int trace) const;
+    // Start colours as a comma-separated list of 0xRRGGBB values.
+    QString traceColors() const;
+    void setTraceColors(const QString& list);
 
     // Appends `count` values interleaved over the traces and redraws.
     void plot(const double* values, int count);

@@ -587,7 +587,7 @@ int InitEngine(int argc, char* argv[]) {
         s.wake = new QTimer(s.engine);
         s.wake->setSingleShot(true);
         s.wake->setTimerType(Qt::PreciseTimer);
-        s.wake->setInterval(3);
+        s.wake->setInterval(4);
         s.projectDir = QDir::currentPath();
     }
     return 1;
