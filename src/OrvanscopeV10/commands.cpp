@@ -29,6 +29,11 @@ bool WriteFrame(int32_t orderCode) {
     return nBytesW == FRAME_LEN;
 }
 
+// Order word of the frame in the receive buffer, before it is decoded.
+int32_t ReplyOrder() {
+    return (static_cast<unsigned char>(szReadBuf[2]) << 8) | static_cast<unsigned char>(szReadBuf[3]);
+}
+
 // One member of the target group changed: a button switched on selects its
 // target and clears the others; any button switched off falls back to RAM,
 // which therefore can never be cleared by hand.
@@ -129,6 +134,11 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     ttick = 0;
     for (;;) {
         ProcessSystemEvents();
+        if (rx_flag == 1 && order == ORD_MEASURE) {
+            // A measurement reply (the scope's request answered after the
+            // flush) is no parameter block: leave it to the scope, keep waiting.
+            rx_flag = 0;
+        }
         if (rx_flag == 1) {
             GetRxBuf(PNUM);
             CopyPPtoVars();
@@ -184,6 +194,13 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
 
     Delay(TEACH_PAUSE);
     nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
+    if (nBytesR == FRAME_LEN && ReplyOrder() == ORD_MEASURE) {
+        // Pressed while the scope runs, the answer to the scope's last request
+        // comes first: hand it to the scope as the notification would, so it
+        // plots it and goes on, and read the block that follows it.
+        TakeReply();
+        nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
+    }
     if (nBytesR == FRAME_LEN) {
         GetRxBuf(PNUM);
         CopyPPtoVars();

@@ -89,6 +89,10 @@ void RX_Receive_Function(int /*port*/, int events, void* /*data*/) {
     const int n = ComRd(com, szReadBuf.data(), FRAME_LEN);
     if (n < FRAME_LEN)
         return;
+    TakeReply();
+}
+
+void TakeReply() {
     GetRxBuf(PNUM);
     ShowStatus("Line Ok!");
     if (order == ORD_MEASURE) {

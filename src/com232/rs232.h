@@ -21,6 +21,9 @@ extern int32_t rxval3;
 void InitRS232(int port);
 void CheckComLine(int port, int syncWord);
 void RX_Receive_Function(int port, int events, void* data);
+// Takes the whole frame in szReadBuf as a reply, as the receive notification
+// does: decodes it, copies the raw values of a measurement and sets the flags.
+void TakeReply();
 // Message for a negative open result.
 const char* ComErrorText(int code);
 

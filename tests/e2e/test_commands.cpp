@@ -200,13 +200,16 @@ TEST_F(Commands, FileTargetWithCancelledOrTooLongPathSendsAndWritesNothing) {
 
     char tmpl[] = "/tmp/orv-long-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string longPath = std::string(tmpl) + "/" + std::string(300, 'p') + ".dat";
+    // Every component fits the file system; the whole path does not fit the buffer.
+    const fs::path deep = fs::path(tmpl) / std::string(200, 'd');
+    fs::create_directory(deep);
+    const std::string longPath = (deep / (std::string(100, 'p') + ".dat")).string();
     rt_test::AnswerNextFileDialog(longPath);
     rt_test::Press(panel(), BTNSend);
     const auto status = Status();
     ASSERT_EQ(status.size(), 2u);
     EXPECT_NE(status[1].find("too long"), std::string::npos);
-    EXPECT_TRUE(fs::is_empty(tmpl));
+    EXPECT_TRUE(fs::is_empty(deep));
     fs::remove_all(tmpl);
 
     rt_test::Pump(100);
@@ -257,4 +260,46 @@ TEST_F(PortRing, ChoosingAnotherPortReopensTheLineThere) {
     rt_test::ChooseRing(panel(), DropDCom, 0);  // back to port 1
     EXPECT_EQ(com, 1);
     EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+}
+
+namespace {
+
+// The program started in a project directory of its own.
+class ProjectDir : public Commands {
+  protected:
+    void BeforeStartUp() override {
+        char tmpl[] = "/tmp/orv-proj-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        old = fs::current_path();
+        fs::current_path(dir);
+    }
+    void TearDown() override {
+        Commands::TearDown();
+        fs::current_path(old);
+        fs::remove_all(dir);
+    }
+    fs::path dir, old;
+};
+
+}  // namespace
+
+TEST_F(ProjectDir, RefusedCorrectionSourceProgramsNothing) {
+    {
+        std::ofstream src(dir / "KXconfig.dat");
+        src << "1 2 3\n";  // far fewer than three groups of 1024
+    }
+    rt_test::Click(panel(), RBTFile);
+    Status();
+    rt_test::AnswerNextFileDialog((dir / "kxconfig.DAT").string());
+    rt_test::Press(panel(), BTNSend);
+
+    const auto status = Status();
+    ASSERT_GE(status.size(), 2u);
+    EXPECT_EQ(status.front(), "Transmit...");
+    EXPECT_EQ(status.back().rfind("ok", 0), std::string::npos) << status.back();
+    EXPECT_FALSE(fs::exists(dir / "KXlinear.dat"));
+    EXPECT_FALSE(fs::exists(dir / "kxconfig.DAT"));  // not written as a parameter file
+    rt_test::Pump(100);
+    EXPECT_EQ(sensor->framesReceived(), start);
 }

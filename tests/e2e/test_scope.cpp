@@ -95,9 +95,10 @@ TEST_F(Scope, StopWhileIdleDoesAllItsSteps) {
     EXPECT_TRUE(Status().empty());
 }
 
-TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithCommandsNestedInside) {
+TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithGetAndTeachNestedInside) {
     // Longer than the 1.3 s reply time-out, so a loop that stalled would end.
     QTimer::singleShot(600, [this] { rt_test::Click(panel(), BTNGet); });
+    QTimer::singleShot(1200, [this] { rt_test::Click(panel(), ButtonTeach); });
     QTimer::singleShot(2000, [this] { rt_test::Click(panel(), BTNStop); });
 
     rt_test::Click(panel(), BTNRun);
@@ -119,12 +120,23 @@ TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithCommandsNestedInside) {
     ASSERT_NE(get, frames.end());
     EXPECT_GE(std::count_if(get, frames.end(), [](auto& f) { return OrderOf(f) == 8; }), 10);
 
-    // Every request carried the parameter variables, not the last reply.
+    // The nested Get and Teach took parameter blocks, never a measurement
+    // reply, so every request carried the parameter variables.
+    auto teach = std::find_if(get, frames.end(), [](auto& f) { return OrderOf(f) == 6; });
+    ASSERT_NE(teach, frames.end());
+    EXPECT_GE(std::count_if(teach, frames.end(), [](auto& f) { return OrderOf(f) == 8; }), 10);
     for (const auto& f : frames) {
         if (OrderOf(f) == 8) {
-            ASSERT_EQ(kxsim::FrameWord(f, 2), 512);
+            ASSERT_EQ(kxsim::FrameWord(f, 0), 500);
+            ASSERT_EQ(kxsim::FrameWord(f, 1), 1);
+            ASSERT_EQ(kxsim::FrameWord(f, 3), 128);
         }
     }
+    EXPECT_EQ(power, 500);
+    EXPECT_EQ(powermode, 1);
+    EXPECT_EQ(tolerance, 128);
+    EXPECT_EQ(reference, sensor->ram()[2]);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), sensor->ram()[2]);
 
     const auto trace = rt_test::TracePoints(panel(), StripChart, 4);
     ASSERT_FALSE(trace.empty());
