@@ -176,6 +176,72 @@ TEST(RuntimePanelFile, MissingOrMalformedPanelFileGivesNegativeHandle) {
     EXPECT_LT(SetCtrlVal(12345, orv::TextStatus, "x"), 0);
 }
 
+// A small panel file of the test's own, for bindings the real panel lacks.
+QString WriteTinyPanel(const QTemporaryDir& dir) {
+    const QString path = dir.filePath("tiny.uir");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<ui version="4.0"><class>Tiny</class>
+<widget class="QWidget" name="Tiny">
+ <property name="callback" stdset="0"><string>CC_PANEL</string></property>
+ <layout class="QVBoxLayout" name="lay">
+  <item><widget class="QSpinBox" name="Num">
+   <property name="ctrlId" stdset="0"><number>4</number></property>
+   <property name="callback" stdset="0"><string>CC_BTNGet</string></property>
+   <property name="maximum"><number>65535</number></property></widget></item>
+  <item><widget class="QPushButton" name="Unbound">
+   <property name="ctrlId" stdset="0"><number>5</number></property>
+   <property name="callback" stdset="0"><string>CC_NotInTheTable</string></property>
+   <property name="text"><string>Unbound</string></property></widget></item>
+  <item><widget class="QPushButton" name="Discard">
+   <property name="ctrlId" stdset="0"><number>6</number></property>
+   <property name="callback" stdset="0"><string>CC_BTNSend</string></property>
+   <property name="text"><string>Discard</string></property></widget></item>
+ </layout></widget></ui>
+)");
+    return path;
+}
+
+TEST(RuntimePanelFile, BindingsByNameNumericEntryAndDiscardInsideACallback) {
+    ASSERT_EQ(InitEngine(0, nullptr), 1);
+    SetCallbackTable(kTable, static_cast<int>(std::size(kTable)));
+    QTemporaryDir dir;
+    const QString path = WriteTinyPanel(dir);
+    const int tiny = LoadPanel(0, QFile::encodeName(path).constData(), 1);
+    ASSERT_GT(tiny, 0);
+    DisplayPanel(tiny);
+    g_events.clear();
+
+    // A typed entry is one value change and one commit, not one per keystroke.
+    rt_test::EnterNumber(tiny, 4, 1234);
+    EXPECT_EQ(rt_test::Int(tiny, 4), 1234);
+    std::vector<Event> changes;
+    for (const Event& e : g_events)
+        if (e.event != EVT_LEFT_CLICK)
+            changes.push_back(e);
+    EXPECT_EQ(changes, Seq({{4, EVT_VALUE_CHANGED}, {4, EVT_COMMIT}}));
+
+    // A callback name missing from the table leaves the control unbound.
+    g_events.clear();
+    rt_test::Click(tiny, 5);
+    EXPECT_TRUE(g_events.empty());
+
+    // A callback may discard its own panel while the click is being handled.
+    g_onEvent = [tiny](int control, int event) {
+        if (control == 6 && event == EVT_COMMIT)
+            DiscardPanel(tiny);
+    };
+    rt_test::Click(tiny, 6);
+    rt_test::Pump(20);
+    g_onEvent = nullptr;
+    int v = 0;
+    EXPECT_LT(GetCtrlVal(tiny, 4, &v), 0);
+    EXPECT_FALSE(rt_test::Visible(tiny));
+    rt_test::Reset();
+}
+
 TEST_F(RuntimePanel, MouseAndKeyboardDeliverTheEventKindsInOrder) {
     using namespace orv;
     rt_test::Press(panel, BTNGet);
