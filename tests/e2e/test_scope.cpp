@@ -149,8 +149,8 @@ TEST_F(Scope, LateReplyAfterStopIsPlottedByTheNextRun) {
     words[0] = 600;
     words[1] = 700;
     words[2] = 800;
-    ASSERT_TRUE(sensor->inject(std::vector<uint8_t>(orv_test::Frame(0x55, 8, words).begin(),
-                                                    orv_test::Frame(0x55, 8, words).end())));
+    const auto frame = orv_test::Frame(0x55, 8, words);
+    ASSERT_TRUE(sensor->inject(std::vector<uint8_t>(frame.begin(), frame.end())));
     ASSERT_TRUE(rt_test::WaitUntil([] { return graphrefresh == 1; }, 2000));
     EXPECT_EQ(rx_flag, 1);
     EXPECT_EQ(rawbuf[0], 600);
