@@ -185,6 +185,11 @@ class Engine : public QObject {
                 DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK, pos.y(), pos.x());
                 break;
             }
+            case QEvent::MouseButtonRelease:
+                // Every press is followed by a release: the next press is new
+                // even when a synthetic event repeats time and place.
+                lastControl_ = nullptr;
+                break;
             case QEvent::KeyPress:
             case QEvent::KeyRelease: {
                 auto* ke = static_cast<QKeyEvent*>(ev);
