@@ -40,7 +40,7 @@ void ReadParaFromFile() {
     const int chosen = FileSelectPopup(proj_dir.data(), PARA_FILE_DEFAULT, PARA_FILE_FILTER, PARA_FILE_TITLE,
                                        BUTTON_LOAD, 0, 1, 1, 1, file_name.data());
     if (chosen == FILESEL_ERR_TOO_LONG) {
-        ShowStatus("Parameter file path too long: nothing read");
+        ShowStatus("error : path too long - choose a shorter one!");
         return;
     }
     if (chosen <= 0) {

@@ -138,13 +138,18 @@ TEST_F(FileTarget, GetLoadsAParameterFileWithoutTouchingThePort) {
     EXPECT_EQ(65535, orv::para15);
     EXPECT_EQ(BUTTON_LOAD, rt_test::LastFileDialog().button);
 
-    // A file that is refused changes nothing and says why.
+    rt_test::Pump(200);
+    EXPECT_EQ(start, sensor->framesReceived());
+}
+
+TEST_F(FileTarget, GetWithARefusedFileChangesNothing) {
     { std::ofstream(Path("short.dat")) << "1 2 3\n"; }
+    rt_test::EnterNumber(panel(), orv::NumReference, 700);  // read by no operation: a Get shows the variables
     rt_test::AnswerNextFileDialog(Path("short.dat"));
     rt_test::Click(panel(), orv::BTNGet);
     ASSERT_TRUE(StatusShows("short.dat: only 3 of 16 numbers", 5000));
-    EXPECT_EQ(700, rt_test::Int(panel(), orv::NumReference));
-
+    EXPECT_EQ(512, orv::reference);
+    EXPECT_EQ(512, rt_test::Int(panel(), orv::NumReference));
     rt_test::Pump(200);
     EXPECT_EQ(start, sensor->framesReceived());
 }

@@ -210,7 +210,7 @@ TEST_F(ParaFile, ChosenPathTooLongReadsNothing) {
     EXPECT_EQ(555, orv::power);
     const auto shown = rt_test::TakeStatusHistory();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ("Parameter file path too long: nothing read", shown.back());
+    EXPECT_EQ("error : path too long - choose a shorter one!", shown.back());
 }
 
 }  // namespace
