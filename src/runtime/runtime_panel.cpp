@@ -21,9 +21,11 @@
 #include <QTimer>
 #include <QUiLoader>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -391,10 +393,34 @@ TextBackdrop* BackdropOf(QWidget* window) {
 
 // Sizes a text message to its text (nothing clipped) and repaints the
 // backgrounds beneath the panel's text messages.
+// Text messages placed side by side keep clear of each other: a text that
+// would run into the next text to its right is drawn condensed until it fits.
+void FitTextMessages(QWidget* parent) {
+    QList<QLabel*> texts;
+    for (QObject* o : parent->children())
+        if (auto* l = qobject_cast<QLabel*>(o); l && l->objectName().startsWith(QLatin1String("TextMsg")))
+            texts << l;
+    for (QLabel* l : texts) {
+        QFont f = l->font();
+        f.setStretch(QFont::Unstretched);
+        l->setFont(f);
+        l->adjustSize();
+        int room = std::numeric_limits<int>::max();
+        for (QLabel* o : texts)
+            if (o != l && o->x() > l->x() && o->y() < l->y() + l->height() && l->y() < o->y() + o->height())
+                room = std::min(room, o->x() - l->x() - 4);
+        if (room > 0 && room < l->width()) {
+            f.setStretch(std::max(50, 100 * room / l->width()));
+            l->setFont(f);
+            l->adjustSize();
+        }
+    }
+}
+
 void Refit(Control* c) {
     if (c->kind != Kind::TextMsg || !c->widget)
         return;
-    c->widget->adjustSize();
+    FitTextMessages(c->widget->parentWidget());
     if (TextBackdrop* b = BackdropOf(c->widget->parentWidget())) {
         b->refresh();
         if (b->isVisible())

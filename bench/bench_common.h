@@ -1,0 +1,99 @@
+// Shared pieces of the benchmarks that run the real program (offscreen)
+// against the simulated sensor: start-up, timed Run/Stop, and readings of
+// time, CPU and memory.
+#pragma once
+
+#include <dirent.h>
+#include <time.h>
+
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "kxsim.h"
+#include "runtime/runtime.h"
+#include "runtime/testing/rt_testing.h"
+
+namespace bench {
+
+inline double Seconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+inline double Wall() { return Seconds(CLOCK_MONOTONIC); }
+// CPU time of the calling (GUI) thread only: the simulated sensor's thread is
+// not the program's cost.
+inline double ThreadCpu() { return Seconds(CLOCK_THREAD_CPUTIME_ID); }
+
+inline long ResidentKiB() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+    std::fclose(f);
+    return kib;
+}
+
+inline int OpenFds() {
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return -1;
+    int n = 0;
+    while (readdir(d)) ++n;
+    closedir(d);
+    return n - 3;  // ".", ".." and the directory's own descriptor
+}
+
+// Starts the sensor and the program with port 1 on it, and shows the panel.
+inline bool StartProgram(kxsim::Sensor& sensor) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::string error;
+    if (!sensor.start(&error)) {
+        std::fprintf(stderr, "simulated sensor: %s\n", error.c_str());
+        return false;
+    }
+    setenv("ORVANSCOPE_COM1", sensor.devicePath().c_str(), 1);
+    static char arg0[] = "OrvanscopeV10";
+    static char* argv0[] = {arg0, nullptr};
+    if (orv::StartUp(1, argv0) != 0) {
+        std::fprintf(stderr, "start-up failed\n");
+        return false;
+    }
+    DisplayPanel(orv::panelHandle);
+    rt_test::Pump(200);
+    return true;
+}
+
+inline std::size_t MeasureRequests(const kxsim::Sensor& sensor) {
+    std::size_t n = 0;
+    for (const kxsim::Frame& f : sensor.received())
+        if (kxsim::FrameWord(f, -1) == 8) ++n;
+    return n;
+}
+
+// Presses Run and lets the scope run for `seconds`; Stop is pressed from a
+// timer that fires inside the scope's own event processing. `every` is called
+// from the same loop once a second with the seconds elapsed.
+template <typename Every>
+void RunScopeFor(double seconds, Every every) {
+    const double start = Wall();
+    QTimer tick;
+    tick.setInterval(1000);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double t = Wall() - start;
+        every(t);
+        if (t >= seconds) {
+            tick.stop();
+            rt_test::Click(orv::panelHandle, orv::BTNStop);
+        }
+    });
+    tick.start();
+    rt_test::Click(orv::panelHandle, orv::BTNRun);  // returns when the scope has stopped
+}
+
+}  // namespace bench
