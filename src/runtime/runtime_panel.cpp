@@ -17,13 +17,18 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTimer>
 #include <QUiLoader>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -238,6 +243,42 @@ class Engine : public QObject {
     }
 };
 
+// A termination request of the session (SIGTERM at log-out or from a service
+// manager, SIGINT from a terminal) becomes the same close request as the
+// window's close button, so that the program shuts down in order and releases
+// its port. The handler only writes a byte into a pipe that the event loop
+// watches; a second request ends the process at once.
+int g_termPipe[2] = {-1, -1};
+
+void OnTermSignal(int sig) {
+    const char b = static_cast<char>(sig);
+    [[maybe_unused]] const ssize_t n = ::write(g_termPipe[1], &b, 1);
+}
+
+void SetTermHandler(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void WatchTermination(QObject* owner) {
+    if (g_termPipe[0] >= 0 || ::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char b = 0;
+        while (::read(g_termPipe[0], &b, 1) > 0) {
+        }
+        SetTermHandler(SIG_DFL);
+        for (int h : PanelHandles())
+            DeliverPanel(h, EVT_CLOSE);
+    });
+    SetTermHandler(OnTermSignal);
+}
+
 // Loader that knows the runtime's own widget classes.
 class PanelLoader : public QUiLoader {
   public:
@@ -278,13 +319,23 @@ Kind KindOf(QWidget* w) {
     return Kind::Other;
 }
 
+// A bare panel file name is looked for next to the executable (the build
+// tree), then in the data directory of the installation the executable belongs
+// to (<exe dir>/../share/orvanscope, wherever the installation was unpacked),
+// then in the data directory of the configured install prefix.
 QString ResolvePanelFile(const char* file) {
     const QString name = QFile::decodeName(file);
     if (name.contains('/') || name.contains('\\'))
         return name;
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    const QDir exeDir(QCoreApplication::applicationDirPath());
+    const QString beside = exeDir.filePath(name);
     if (QFileInfo(beside).isFile())
         return beside;
+#ifdef ORV_DATA_DIR_FROM_BIN
+    const QString installed = QDir(exeDir.filePath(QStringLiteral(ORV_DATA_DIR_FROM_BIN))).filePath(name);
+    if (QFileInfo(installed).isFile())
+        return installed;
+#endif
 #ifdef ORV_DATA_DIR
     const QString data = QDir(QStringLiteral(ORV_DATA_DIR)).filePath(name);
     if (QFileInfo(data).isFile())
@@ -618,8 +669,9 @@ int InitEngine(int argc, char* argv[]) {
         s.wake = new QTimer(s.engine);
         s.wake->setSingleShot(true);
         s.wake->setTimerType(Qt::PreciseTimer);
-        s.wake->setInterval(4);
+        s.wake->setInterval(10);
         s.projectDir = QDir::currentPath();
+        WatchTermination(s.engine);
     }
     return 1;
 }
