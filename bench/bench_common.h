@@ -24,27 +24,35 @@ inline double Seconds(clockid_t clock) {
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
-inline double Wall() { return Seconds(CLOCK_MONOTONIC); }
+inline double Wall() {
+    return Seconds(CLOCK_MONOTONIC);
+}
 // CPU time of the calling (GUI) thread only: the simulated sensor's thread is
 // not the program's cost.
-inline double ThreadCpu() { return Seconds(CLOCK_THREAD_CPUTIME_ID); }
+inline double ThreadCpu() {
+    return Seconds(CLOCK_THREAD_CPUTIME_ID);
+}
 
 inline long ResidentKiB() {
     FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f) return -1;
+    if (!f)
+        return -1;
     char line[256];
     long kib = -1;
     while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmRSS:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            kib = std::strtol(line + 6, nullptr, 10);
     std::fclose(f);
     return kib;
 }
 
 inline int OpenFds() {
     DIR* d = opendir("/proc/self/fd");
-    if (!d) return -1;
+    if (!d)
+        return -1;
     int n = 0;
-    while (readdir(d)) ++n;
+    while (readdir(d))
+        ++n;
     closedir(d);
     return n - 3;  // ".", ".." and the directory's own descriptor
 }
@@ -72,7 +80,8 @@ inline bool StartProgram(kxsim::Sensor& sensor) {
 inline std::size_t MeasureRequests(const kxsim::Sensor& sensor) {
     std::size_t n = 0;
     for (const kxsim::Frame& f : sensor.received())
-        if (kxsim::FrameWord(f, -1) == 8) ++n;
+        if (kxsim::FrameWord(f, -1) == 8)
+            ++n;
     return n;
 }
 

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
     const double pacedSeconds = argc > 1 ? std::atof(argv[1]) : 20.0;
     const double fastSeconds = argc > 2 ? std::atof(argv[2]) : 5.0;
     kxsim::Sensor sensor;
-    if (!bench::StartProgram(sensor)) return 1;
+    if (!bench::StartProgram(sensor))
+        return 1;
 
     const Result paced = Measure(sensor, pacedSeconds);
     sensor.setFast(true);
@@ -46,8 +47,8 @@ int main(int argc, char** argv) {
     std::printf("%-44s %12.0f %12s\n", "answering at once: samples", fast.samples, "");
     std::printf("%-44s %9.3f ms %12s\n", "answering at once: wall time per sample",
                 1000.0 * fast.seconds / fast.samples, "");
-    std::printf("%-44s %9.3f ms %12s\n", "answering at once: CPU per sample", 1000.0 * fast.cpu / fast.samples,
-                "<= 1 ms");
+    std::printf("%-44s %9.3f ms %12s\n", "answering at once: CPU per sample",
+                1000.0 * fast.cpu / fast.samples, "<= 1 ms");
     std::printf("(%.1f s paced, %.1f s at once)\n", paced.seconds, fast.seconds);
     orv::ShutDown();
     return 0;

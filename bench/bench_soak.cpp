@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     kxsim::Options options;
     options.fast = true;
     kxsim::Sensor sensor(options);
-    if (!bench::StartProgram(sensor)) return 1;
+    if (!bench::StartProgram(sensor))
+        return 1;
 
     long rss1 = -1, rssMax = 0;
     int fds1 = -1;
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
             fds1 = bench::OpenFds();
         }
         if (static_cast<long>(t) % 300 == 0) {
-            std::printf("%6.0f s: %ld KiB resident, %d descriptors, %zu requests\n", t, rss,
-                        bench::OpenFds(), sensor.framesReceived());
+            std::printf("%6.0f s: %ld KiB resident, %d descriptors, %zu requests\n", t, rss, bench::OpenFds(),
+                        sensor.framesReceived());
             std::fflush(stdout);
         }
     });

@@ -25,7 +25,8 @@ void Check(const std::string& path, int type) {
     const int rc = FileToArray(path.c_str(), values.data(), type, N, 1, 0, 0, FILE_ASCII);
     if (rc < 0) {
         for (T v : values)
-            if (v != static_cast<T>(0x5A5A5A5A)) std::abort();  // failed read changed the array
+            if (v != static_cast<T>(0x5A5A5A5A))
+                std::abort();  // failed read changed the array
         return;
     }
     const std::string copy = TempPath("copy");
@@ -35,7 +36,8 @@ void Check(const std::string& path, int type) {
     std::array<T, N> again{};
     if (FileToArray(copy.c_str(), again.data(), type, N, N == 16 ? 1 : 3, 0, 0, FILE_ASCII) < 0)
         std::abort();
-    if (again != values) std::abort();
+    if (again != values)
+        std::abort();
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fake_rt::Reset();
     orv::com = 1;
     OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096);
-    if (size < 2) return 0;
+    if (size < 2)
+        return 0;
 
     // The first byte picks the chunk size, the second what happens between chunks.
     const std::size_t chunk = 1 + data[0] % 80;
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         orv::RX_Receive_Function(1, (mode & 2) ? 0x0006 : 0x8006, nullptr);
         while (fake_rt::Pending(1) >= 36) {
             orv::RX_Receive_Function(1, 0x8000, nullptr);
-            if (mode & 4) orv::CopyPPtoVars();  // a Get takes the block as parameters
+            if (mode & 4)
+                orv::CopyPPtoVars();  // a Get takes the block as parameters
             if (orv::graphrefresh) {
                 orv::PlotNORMValues(orv::rawbuf.data(), orv::arrayNORM.data());
                 orv::graphrefresh = 0;

@@ -58,6 +58,8 @@ StripChart::StripChart(QWidget* parent) : QChartView(parent) {
     setMinimumSize(360, 240);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setNumTraces(1);
+    pending_.setSingleShot(true);
+    connect(&pending_, &QTimer::timeout, this, &StripChart::refresh);
 }
 
 void StripChart::setChartTitle(const QString& t) {
@@ -186,8 +188,21 @@ void StripChart::plot(const double* values, int count) {
     for (auto& d : data_)
         while (static_cast<int>(d.size()) > pps_)
             d.pop_front();
-    rebuildSeries();
+    // Hand the series to the chart at most once a display frame: a sensor that
+    // answers faster than the screen refreshes would otherwise pay for
+    // drawings that nobody can see. The newest data is always drawn.
     updateAxes();
+    if (!redrawn_.isValid() || redrawn_.elapsed() >= kFrameMs) {
+        refresh();
+    } else if (!pending_.isActive()) {
+        pending_.start(static_cast<int>(kFrameMs - redrawn_.elapsed()));
+    }
+}
+
+void StripChart::refresh() {
+    pending_.stop();
+    redrawn_.start();
+    rebuildSeries();
 }
 
 void StripChart::rebuildSeries() {

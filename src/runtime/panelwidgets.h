@@ -4,6 +4,7 @@
 
 #include <QChartView>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -76,6 +77,8 @@ class StripChart : public QChartView {
     double axisMax() const { return shownMax_; }
 
   private:
+    static constexpr qint64 kFrameMs = 15;
+    void refresh();
     void rebuildSeries();
     void applyPen(int index);
     void updateAxes();
@@ -93,6 +96,8 @@ class StripChart : public QChartView {
     int phase_ = 0;  // trace that the next appended value belongs to
     double baseMin_ = 0, baseMax_ = 1023;
     double shownMin_ = 0, shownMax_ = 1023;
+    QElapsedTimer redrawn_;  // since the series were last handed to the chart
+    QTimer pending_;         // hands over data that arrived within a frame
 };
 
 // Round indicator with a caption beside it: green when on, dark when off.

@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTimer>
@@ -277,6 +278,20 @@ void WatchTermination(QObject* owner) {
             DeliverPanel(h, EVT_CLOSE);
     });
     SetTermHandler(OnTermSignal);
+}
+
+// A panel stored larger than the screen's free area (a small screen, or a
+// large scaling) is shrunk to fit it, down to the panel's minimum size, so
+// that no part of the window lies off-screen; its layout gives the chart the
+// room that is left.
+void FitToScreen(QWidget* window) {
+    const QScreen* screen = window->screen();
+    if (!screen || window->isVisible())
+        return;
+    const QSize avail = screen->availableGeometry().size();
+    const QSize fitted = window->size().boundedTo(avail).expandedTo(window->minimumSize());
+    if (fitted != window->size())
+        window->resize(fitted);
 }
 
 // Loader that knows the runtime's own widget classes.
@@ -749,6 +764,7 @@ int DisplayPanel(int panel) {
     Panel* p = FindPanel(panel);
     if (!p)
         return ERR_BAD_PANEL;
+    FitToScreen(p->window);
     p->window->show();
     p->window->raise();
     p->window->activateWindow();
@@ -866,11 +882,13 @@ int SetCtrlVal(int panel, int control, const char* text) {
     QWidget* w = c->widget;
     if (c->kind == Kind::Text) {
         auto* e = static_cast<QLineEdit*>(w);
+        if (w->property(PROP_STATUS_LINE).toBool())
+            RecordStatus(t);
+        if (e->text() == t)
+            return 0;  // already shown: nothing to redraw
         e->setText(t);
         e->setCursorPosition(0);
         e->setToolTip(t);
-        if (w->property(PROP_STATUS_LINE).toBool())
-            RecordStatus(t);
     } else if (c->kind == Kind::TextMsg) {
         static_cast<QLabel*>(w)->setText(t);
         Refit(c);
