@@ -122,6 +122,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     }
 
     order = (target == EEPROM) ? ORD_READ_EEPROM : ORD_READ_RAM;
+    const int32_t asked = order;
     // The request carries the variables as they stand; the panel is not read.
     CopyVarsToPP();
     FlushInQ(com);
@@ -134,9 +135,11 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     ttick = 0;
     for (;;) {
         ProcessSystemEvents();
-        if (rx_flag == 1 && order == ORD_MEASURE) {
-            // A measurement reply (the scope's request answered after the
-            // flush) is no parameter block: leave it to the scope, keep waiting.
+        if (rx_flag == 1 && order != asked) {
+            // Not the block asked for: a measurement reply (the scope's request
+            // answered after the flush) is left to the scope, and bytes that
+            // only look like a frame (line noise, a torn reply) must not reach
+            // the variables. Keep waiting.
             rx_flag = 0;
         }
         if (rx_flag == 1) {
@@ -181,6 +184,12 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     if (event != EVT_COMMIT)
         return 0;
 
+    // With the scope idle no reply is outstanding: anything in the input queue
+    // is left over from an earlier torn or late exchange and would shift the
+    // block read below.
+    if (stop_flag != 0)
+        FlushInQ(com);
+
     order = ORD_TEACH;
     GetPanelValues();
     CopyVarsToPP();
@@ -201,9 +210,13 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
         TakeReply();
         nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
     }
-    if (nBytesR == FRAME_LEN) {
+    if (nBytesR == FRAME_LEN && ReplyOrder() == ORD_READ_RAM) {
         GetRxBuf(PNUM);
         CopyPPtoVars();
+    } else if (nBytesR == FRAME_LEN) {
+        // 36 bytes that do not answer the block request (line noise, a torn
+        // frame): the panel keeps its values, as after a short reply.
+        ShowStatus("read error - not a parameter block!");
     } else {
         ShowStatus("< 36 Bytes!");
     }
