@@ -13,6 +13,8 @@
 #include "runtime/runtime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    // The build writes "KXlinear.dat" into the working directory: give it a
+    // directory of its own (the run script passes absolute corpus paths).
     static const std::string dir = [] {
         std::string d = "/tmp/orv-fuzz-corr-" + std::to_string(getpid());
         std::string cmd = "mkdir -p " + d;

@@ -15,7 +15,7 @@ scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
-out=build/fuzz
+out=$PWD/build/fuzz
 mkdir -p "$out/artifacts"
 status=0
 for t in "${targets[@]}"; do
@@ -23,7 +23,7 @@ for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       "$out/bin/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
-      -artifact_prefix="$out/artifacts/$t-" "$out/corpus/$t" "fuzz/corpus/$t" 2>"$out/fuzz_$t.log"; then
+      -artifact_prefix="$out/artifacts/$t-" "$out/corpus/$t" "$PWD/fuzz/corpus/$t" 2>"$out/fuzz_$t.log"; then
     status=1
     tail -40 "$out/fuzz_$t.log"
   fi
