@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Takes the user guide's pictures (docs/img/*.png) of the real program on a
+# virtual X display, against the simulated sensor: after start-up, the live
+# scope running, a parameter read from the sensor's RAM, and a finished
+# correction programming. Builds what is needed first.
+#
+#   docs/make-screenshots.sh            uses build/default
+#   ORV_BUILD_DIR=dir docs/make-screenshots.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${ORV_BUILD_DIR:-$root/build/default}
+scripts/install-deps.sh
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target make_shots
+# The real X platform on a virtual screen larger than the 1280x900 window.
+env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1400x1000x24" \
+    "$build/bin/make_shots" "$root/docs/img" "$root/examples"
