@@ -46,8 +46,12 @@ uint16_t ReplyWord0() {
 }
 
 // Writes the frame in szWriteBuf, waits, and reads the reply into szReadBuf.
-// Returns true when a whole reply arrived.
+// Returns true when a whole reply arrived. The input queue is emptied first:
+// bytes left over from earlier traffic, or a reply that came after its
+// exchange had given up, would otherwise be read as the answer to this frame
+// and shift every later reply onto the wrong block.
 bool Exchange() {
+    FlushInQ(com);
     nBytesW = ComWrt(com, szWriteBuf.data(), PNUM * 2 + 4);
     Delay(FLASH_REPLY_WAIT);
     nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
@@ -158,9 +162,6 @@ void SendCorrDataToFlash() {
     };
     constexpr int pageCount = static_cast<int>(sizeof pages / sizeof pages[0]);
 
-    // Bytes left over from earlier traffic would be taken as the first reply
-    // and shift every later one; the sequence starts from an empty queue.
-    FlushInQ(com);
     for (int i = 0; i < pageCount; ++i) {
         const int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
         SetStatus(count > 254 ? pages[i].ok : pages[i].error);
