@@ -77,12 +77,9 @@ inline bool StartProgram(kxsim::Sensor& sensor) {
     return true;
 }
 
-inline std::size_t MeasureRequests(const kxsim::Sensor& sensor) {
-    std::size_t n = 0;
-    for (const kxsim::Frame& f : sensor.received())
-        if (kxsim::FrameWord(f, -1) == 8)
-            ++n;
-    return n;
+// Frames the sensor has received: once Run is pressed, measurement requests.
+inline std::size_t Requests(const kxsim::Sensor& sensor) {
+    return sensor.framesReceived();
 }
 
 // Presses Run and lets the scope run for `seconds`; Stop is pressed from a

@@ -13,12 +13,12 @@ struct Result {
 };
 
 Result Measure(kxsim::Sensor& sensor, double seconds) {
-    const std::size_t before = bench::MeasureRequests(sensor);
+    const std::size_t before = bench::Requests(sensor);
     const double wall0 = bench::Wall(), cpu0 = bench::ThreadCpu();
     bench::RunScopeFor(seconds, [](double) {});
     const double wall = bench::Wall() - wall0, cpu = bench::ThreadCpu() - cpu0;
     // Every request but the last was answered and plotted.
-    const double samples = static_cast<double>(bench::MeasureRequests(sensor) - before) - 1;
+    const double samples = static_cast<double>(bench::Requests(sensor) - before) - 1;
     return {wall, samples, cpu};
 }
 

@@ -375,9 +375,16 @@ void FillPortRing(QComboBox* ring) {
     ring->setCurrentIndex(0);
 }
 
+constexpr std::size_t STATUS_HISTORY_KEPT = 4096;
+
 void RecordStatus(const QString& text) {
     qCDebug(lcLine).noquote() << "status:" << text;
-    S().statusHistory.push_back(text.toStdString());
+    // Kept for the test driver; a scope running for hours shows a status per
+    // reply, so only the newest texts are kept.
+    std::vector<std::string>& h = S().statusHistory;
+    if (h.size() >= 2 * STATUS_HISTORY_KEPT)
+        h.erase(h.begin(), h.end() - static_cast<long>(STATUS_HISTORY_KEPT));
+    h.push_back(text.toStdString());
 }
 
 // Connects the signals of one control to its events.

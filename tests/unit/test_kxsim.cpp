@@ -413,3 +413,19 @@ TEST(Kxsim, InjectAndLink) {
     s.stop();
     EXPECT_FALSE(std::filesystem::is_symlink(o.linkPath));
 }
+
+TEST(Kxsim, LogLimitKeepsTheNewestFramesAndCountsAll) {
+    kxsim::Options o = Fast();
+    o.logLimit = 4;
+    kxsim::Sensor s(o);
+    ASSERT_TRUE(s.start());
+    Line line(s.devicePath());
+    for (std::uint16_t k = 0; k < 20; ++k)
+        line.exchange(7, Words(k));
+    ASSERT_TRUE(s.waitForFrames(20, 2000));
+    EXPECT_EQ(s.framesReceived(), 20u);
+    const std::vector<Frame> kept = s.received();
+    ASSERT_GE(kept.size(), 4u);
+    EXPECT_LT(kept.size(), 8u);
+    EXPECT_EQ(kxsim::FrameWord(kept.back(), 0), 19);  // the newest frame is always kept
+}

@@ -2,6 +2,8 @@
 // real input events, with a small callback table that records what arrives.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -649,6 +651,22 @@ TEST_F(RuntimePanel, ValuesArePaintedAtOnceWithoutWaitingForTheEventLoop) {
     }
     EXPECT_EQ(rt_test::Int(panel, orv::LedREF), 1);
     EXPECT_EQ(Widget(orv::LedREF)->accessibleDescription(), "on");
+}
+
+TEST_F(RuntimePanel, StatusHistoryKeepsOnlyTheNewestTexts) {
+    // A scope running for hours shows a status text per reply: the record kept
+    // for inspection must not grow without bound.
+    rt_test::TakeStatusHistory();
+    char text[32];
+    for (int i = 0; i < 20000; ++i) {
+        std::snprintf(text, sizeof text, "reply %d", i);
+        SetCtrlVal(panel, orv::TextStatus, text);
+    }
+    const std::vector<std::string> h = rt_test::TakeStatusHistory();
+    EXPECT_LE(h.size(), 8192u);
+    EXPECT_GE(h.size(), 4096u);
+    ASSERT_FALSE(h.empty());
+    EXPECT_EQ(h.back(), "reply 19999");
 }
 
 }  // namespace

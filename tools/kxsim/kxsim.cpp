@@ -282,7 +282,7 @@ std::vector<Frame> Sensor::received() const {
 }
 std::size_t Sensor::framesReceived() const {
     std::lock_guard<std::mutex> guard(mu_);
-    return received_.size();
+    return framesTotal_;
 }
 std::size_t Sensor::repliesSent() const {
     std::lock_guard<std::mutex> guard(mu_);
@@ -294,7 +294,7 @@ std::size_t Sensor::bytesDiscarded() const {
 }
 bool Sensor::waitForFrames(std::size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return received_.size() >= n; });
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return framesTotal_ >= n; });
 }
 bool Sensor::waitForReplies(std::size_t n, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mu_);
@@ -537,7 +537,7 @@ void Sensor::run() {
         {
             std::lock_guard<std::mutex> guard(mu_);
             const int after = opts_.faults.hangupAfter;
-            if (after >= 0 && received_.size() >= static_cast<std::size_t>(after))
+            if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after))
                 hangupPending = true;
         }
         double now = NowMs();
@@ -604,9 +604,13 @@ void Sensor::run() {
             if (hangupPending)
                 continue;  // the line is about to close: ignore
             received_.push_back(f);
+            ++framesTotal_;
+            // A sensor serving for days keeps only the newest part of its log.
+            if (opts_.logLimit > 0 && received_.size() >= 2 * opts_.logLimit)
+                received_.erase(received_.begin(), received_.end() - static_cast<long>(opts_.logLimit));
             handleFrame(f, queue, arrival);
             const int after = opts_.faults.hangupAfter;
-            if (after >= 0 && received_.size() >= static_cast<std::size_t>(after))
+            if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after))
                 hangupPending = true;
         }
         cv_.notify_all();

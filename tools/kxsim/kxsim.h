@@ -109,6 +109,7 @@ struct Options {
     bool fast = false;                 // answer at once instead of pacing the line
     bool logHex = false;               // hex log of every frame to stderr
     std::uint32_t seed = 0x2545F491u;  // garbage generator
+    std::size_t logLimit = 0;          // frames kept by received(); 0: all (older ones are dropped)
     Faults faults;
 };
 
@@ -149,8 +150,9 @@ class Sensor {
     // Writes raw bytes to the program at once (not framed, not paced).
     bool inject(const std::vector<std::uint8_t>& bytes);
 
+    // The frames received (the newest `logLimit` or more when a limit is set).
     std::vector<Frame> received() const;
-    std::size_t framesReceived() const;
+    std::size_t framesReceived() const;  // in all, whether still in the log or not
     std::size_t repliesSent() const;
     std::size_t bytesDiscarded() const;  // torn-frame bytes dropped on resync
     bool waitForFrames(std::size_t n, int timeoutMs) const;
@@ -189,13 +191,14 @@ class Sensor {
     bool hungUp_ = false;
 
     std::vector<Frame> received_;
+    std::size_t framesTotal_ = 0;  // frames received in all, also those dropped from the log
     std::size_t replies_ = 0;
     std::size_t discarded_ = 0;
     Block ram_ = kDefaultBlock;
     Block eeprom_ = kDefaultBlock;
     std::array<Page, kPages> flash_{};
     int flashAddress_ = -1;  // address announced by the last order 20, -1: none
-    int wavePos_ = 16;  // position in the measurement waveform; starts at the reference
+    int wavePos_ = 16;       // position in the measurement waveform; starts at the reference
     std::uint16_t measured_ = kDefaultBlock[2];
     std::uint32_t rng_;
 };

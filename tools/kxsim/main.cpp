@@ -84,6 +84,7 @@ bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f) {
 
 int main(int argc, char* argv[]) {
     kxsim::Options opts;
+    opts.logLimit = 10000;  // the program runs for days: keep only the newest frames in memory
     std::string dumpPath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
