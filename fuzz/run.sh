@@ -13,7 +13,7 @@ targets=("$@")
 
 scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz --target fuzz_receive fuzz_arrayfile fuzz_corrtable
 
 out=$PWD/build/fuzz
 mkdir -p "$out/artifacts"
