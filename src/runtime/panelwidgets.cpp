@@ -188,14 +188,15 @@ void StripChart::plot(const double* values, int count) {
     for (auto& d : data_)
         while (static_cast<int>(d.size()) > pps_)
             d.pop_front();
-    // Hand the series to the chart at most once a display frame: a sensor that
-    // answers faster than the screen refreshes would otherwise pay for
-    // drawings that nobody can see. The newest data is always drawn.
+    // The series are handed to the chart from the event loop, at most once a
+    // display frame: the caller (the scope sending its next request) does not
+    // wait for it, and a sensor that answers faster than the screen refreshes
+    // does not pay for drawings that nobody can see. The newest data is always
+    // drawn.
     updateAxes();
-    if (!redrawn_.isValid() || redrawn_.elapsed() >= kFrameMs) {
-        refresh();
-    } else if (!pending_.isActive()) {
-        pending_.start(static_cast<int>(kFrameMs - redrawn_.elapsed()));
+    if (!pending_.isActive()) {
+        const qint64 wait = redrawn_.isValid() ? kFrameMs - redrawn_.elapsed() : 0;
+        pending_.start(static_cast<int>(std::max<qint64>(0, wait)));
     }
 }
 
