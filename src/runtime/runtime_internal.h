@@ -69,4 +69,8 @@ void ResetEngine();
 // Depth of callbacks currently running (0 = none).
 int CallbackDepth();
 
+// Draws at once every control whose value changed since events were last
+// processed; called before the program blocks without processing events.
+void FlushDisplay();
+
 }  // namespace orv_rt

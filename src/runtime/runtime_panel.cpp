@@ -69,6 +69,7 @@ struct State {
     Engine* engine = nullptr;
     QTimer* wake = nullptr;  // bounds the wait of ProcessSystemEvents
     int argc = 1;
+    std::vector<QPointer<QWidget>> unpainted;  // changed since events were last processed
 };
 
 State& S() {
@@ -490,21 +491,30 @@ void FitTextMessages(QWidget* parent) {
     }
 }
 
+void ShowNow(QWidget* w);
+
 void Refit(Control* c) {
     if (c->kind != Kind::TextMsg || !c->widget)
         return;
     FitTextMessages(c->widget->parentWidget());
     if (TextBackdrop* b = BackdropOf(c->widget->parentWidget())) {
         b->refresh();
-        if (b->isVisible())
-            b->repaint();
+        ShowNow(b);
     }
 }
 
-// Shows a changed value at once, even when the caller then blocks.
+// Shows a changed value. The widget is drawn with the next event processing,
+// or before the program next blocks (Delay, a serial read or write), whichever
+// comes first: a value is never left unseen while the program waits, and a
+// caller that goes on working (the scope sending its next request) does not
+// wait for the drawing.
 void ShowNow(QWidget* w) {
-    if (w && w->isVisible())
-        w->repaint();
+    if (!w || !w->isVisible())
+        return;
+    w->update();
+    auto& unpainted = S().unpainted;
+    if (std::find(unpainted.begin(), unpainted.end(), w) == unpainted.end())
+        unpainted.emplace_back(w);
 }
 
 Control* Ctl(int panel, int control) {
@@ -665,6 +675,14 @@ int CallbackDepth() {
     return S().depth;
 }
 
+void FlushDisplay() {
+    std::vector<QPointer<QWidget>> pending;
+    pending.swap(S().unpainted);
+    for (const QPointer<QWidget>& w : pending)
+        if (w && w->isVisible())
+            w->repaint();
+}
+
 }  // namespace orv_rt
 
 using namespace orv_rt;
@@ -798,8 +816,10 @@ int RunUserInterface() {
     State& s = S();
     if (!s.engine)
         return ERR_NO_ENGINE;
-    while (!(s.quitRequested && s.depth == 0))
+    while (!(s.quitRequested && s.depth == 0)) {
+        s.unpainted.clear();
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
     s.quitRequested = false;
     return s.quitCode;
 }
@@ -819,6 +839,7 @@ int ProcessSystemEvents() {
         return ERR_NO_ENGINE;
     // Runs what is pending; with nothing pending, sleeps until the next event
     // or the short wake-up timer, so a polling caller does not spin a core.
+    s.unpainted.clear();  // drawn by the event processing below
     s.wake->start();
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     s.wake->stop();
@@ -1214,6 +1235,7 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName) {
 }
 
 void Delay(double seconds) {
+    orv_rt::FlushDisplay();
     if (!(seconds > 0))
         return;
     std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 86400.0)));

@@ -46,6 +46,7 @@
 
 #include "runtime/diag.h"
 #include "runtime/runtime.h"
+#include "runtime/runtime_internal.h"
 
 namespace {
 
@@ -439,6 +440,7 @@ int ComWrt(int port, const char* buffer, int count) {
 }
 
 int ComRd(int port, char* buffer, int count) {
+    orv_rt::FlushDisplay();  // the read blocks: show what changed first
     ComPort* p = OpenPort(port);
     if (!p)
         return FailCode(port);

@@ -634,8 +634,9 @@ class PaintCounter : public QObject {
     }
 };
 
-TEST_F(RuntimePanel, ValuesArePaintedAtOnceWithoutWaitingForTheEventLoop) {
+TEST_F(RuntimePanel, ValuesArePaintedBeforeTheProgramBlocks) {
     rt_test::Pump(50);
+    char buf[4];
     for (int ctrl : {orv::NumValue, orv::LedREF, orv::TextStatus}) {
         PaintCounter counter;
         QWidget* w = Widget(ctrl);
@@ -646,7 +647,12 @@ TEST_F(RuntimePanel, ValuesArePaintedAtOnceWithoutWaitingForTheEventLoop) {
             SetCtrlVal(panel, ctrl, "Writing flash");
         else
             SetCtrlVal(panel, ctrl, 1);
-        // No event processing in between: the caller may block right away.
+        // No event processing in between: the program blocks right away, in a
+        // wait or in a serial read (here on a port that is not open).
+        if (ctrl == orv::LedREF)
+            ComRd(7, buf, 1);
+        else
+            Delay(0.001);
         EXPECT_GT(counter.paints, 0) << ctrl;
     }
     EXPECT_EQ(rt_test::Int(panel, orv::LedREF), 1);
