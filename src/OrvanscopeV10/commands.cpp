@@ -57,14 +57,7 @@ void TargetChanged(int control, int32_t code) {
 // Send with the file target: a parameter file, or, when the project's
 // correction source is chosen, building and programming the correction table.
 void SendToFile() {
-    const int chosen = FileSelectPopup(proj_dir.data(), PARA_FILE_DEFAULT, PARA_FILE_FILTER, PARA_FILE_TITLE,
-                                       BUTTON_OK, 0, 1, 1, 1, file_name.data());
-    if (chosen == FILESEL_ERR_TOO_LONG) {
-        // A truncated path could name another file: refuse it instead.
-        ShowStatus("error : path too long - choose a shorter one!");
-        return;
-    }
-    if (chosen <= 0)
+    if (SelectParaFile(BUTTON_OK) <= 0)
         return;
     GetFullPathFromProject(CORR_SOURCE_FILE, dir_fname.data());
     if (SamePathIgnoringCase(file_name.data(), dir_fname.data())) {

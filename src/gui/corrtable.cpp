@@ -8,9 +8,9 @@
 #include "gui/corrtable.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
+#include "gui/filestatus.h"
 #include "runtime/runtime.h"
 
 namespace orv {
@@ -21,27 +21,6 @@ std::array<int32_t, 256> flashp4{}, flashp5{}, flashp6{}, flashp7{};
 namespace {
 
 using Table = std::array<int32_t, CORR_ENTRIES>;
-
-const char* BaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
-}
-
-// Says on the status line why the source was refused.
-void ReportReadFailure(const char* path, int code) {
-    const char* name = BaseName(path);
-    switch (code) {
-        case FILE_ERR_SHORT:
-            ShowStatusF("%s: only %d of %d numbers", name, ArrayFileErrorIndex(), CORR_ELEMENTS);
-            break;
-        case FILE_ERR_FORMAT:
-            ShowStatusF("%s: element %d not an integer", name, ArrayFileErrorIndex());
-            break;
-        default:
-            ShowStatusF("Cannot open %s", name);
-            break;
-    }
-}
 
 // Gaps: an entry holding 0 takes the entry before it; T[0] stays.
 void FillGaps(Table& t) {
@@ -84,14 +63,14 @@ int ReadCorrData(const char* path) {
     std::array<int32_t, CORR_ELEMENTS> source{};
     const int rc = FileToArray(path, source.data(), TYPE_INT, CORR_ELEMENTS, CORR_GROUPS, 0, 0, FILE_ASCII);
     if (rc < 0) {
-        ReportReadFailure(path, rc);
+        ReportReadFailure(path, rc, CORR_ELEMENTS, "not an integer");
         return rc;
     }
     for (int j = 0; j < CORR_ENTRIES; ++j) {
         const int32_t pos = source[CORR_ENTRIES + j];
         if (pos < 0 || pos >= CORR_ENTRIES) {
-            ShowStatusF("%s: pair %d position %ld out of 0..%d", BaseName(path), j, static_cast<long>(pos),
-                        CORR_ENTRIES - 1);
+            ShowStatusF("%s: pair %d position %ld out of 0..%d", FileBaseName(path), j,
+                        static_cast<long>(pos), CORR_ENTRIES - 1);
             return CORR_ERR_POSITION;
         }
     }

@@ -5,23 +5,14 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/params.h"
+#include "gui/filestatus.h"
 #include "gui/panelmap.h"
 #include "runtime/runtime.h"
 
 namespace orv {
-
-namespace {
-
-const char* BaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
-}
-
-}  // namespace
 
 void SendParaToFile() {
     GetPanelValues();
@@ -32,36 +23,30 @@ void SendParaToFile() {
     }
     if (ArrayToFile(file_name.data(), work.data(), TYPE_UINT, PNUM, 1, 0, 0, 0, PARA_FIELD_WIDTH, FILE_ASCII,
                     FILE_TRUNCATE) < 0) {
-        ShowStatusF("Cannot write %s", BaseName(file_name.data()));
+        ShowStatusF("Cannot write %s", FileBaseName(file_name.data()));
     }
 }
 
-void ReadParaFromFile() {
+int SelectParaFile(int button) {
     const int chosen = FileSelectPopup(proj_dir.data(), PARA_FILE_DEFAULT, PARA_FILE_FILTER, PARA_FILE_TITLE,
-                                       BUTTON_LOAD, 0, 1, 1, 1, file_name.data());
+                                       button, 0, 1, 1, 1, file_name.data());
     if (chosen == FILESEL_ERR_TOO_LONG) {
+        // A truncated path could name another file: refuse it instead.
         ShowStatus("error : path too long - choose a shorter one!");
-        return;
     }
-    if (chosen <= 0) {
+    return chosen;
+}
+
+void ReadParaFromFile() {
+    if (SelectParaFile(BUTTON_LOAD) <= 0) {
         return;
     }
 
     std::array<uint32_t, PNUM> work{};
     const int rc = FileToArray(file_name.data(), work.data(), TYPE_UINT, PNUM, 1, 0, 0, FILE_ASCII);
-    const char* name = BaseName(file_name.data());
-    switch (rc) {
-        case 0:
-            break;
-        case FILE_ERR_SHORT:
-            ShowStatusF("%s: only %d of %d numbers", name, ArrayFileErrorIndex(), PNUM);
-            return;
-        case FILE_ERR_FORMAT:
-            ShowStatusF("%s: element %d is not a number", name, ArrayFileErrorIndex());
-            return;
-        default:
-            ShowStatusF("Cannot open %s", name);
-            return;
+    if (rc < 0) {
+        ReportReadFailure(file_name.data(), rc, PNUM, "is not a number");
+        return;
     }
 
     // pp takes each word as read; the variables take its low 16 bits.

@@ -8,6 +8,10 @@ constexpr const char* PARA_FILE_FILTER = "*.dat";
 constexpr const char* PARA_FILE_TITLE = "M-DOR-KX-T460 Parameter File";
 constexpr int PARA_FIELD_WIDTH = 4;
 
+// Opens the parameter-file dialog (BUTTON_OK to save or choose, BUTTON_LOAD
+// to load) and leaves the chosen path in file_name. Returns > 0 when a path
+// was chosen; a path too long for the path buffers is refused with a message.
+int SelectParaFile(int button);
 // Reads the panel, builds the block and writes its sixteen words to
 // file_name, replacing the file. A failed write is reported on the status
 // line; a successful one leaves the status line as it is.
