@@ -362,28 +362,29 @@ int SetCTSMode(int port, int mode) {
     return 0;
 }
 
-int FlushInQ(int port) {
+namespace {
+
+// Discards what waits in one direction: Qt's buffer and the driver's queue.
+int Flush(int port, QSerialPort::Direction direction) {
     ComPort* p = OpenPort(port);
     if (!p)
         return FailCode(port);
     if (p->dev->isOpen()) {
-        p->dev->clear(QSerialPort::Input);  // Qt's buffer and the driver's queue
+        p->dev->clear(direction);
         if (!IsLost(p->dev->error()))
             p->dev->clearError();
     }
     return 0;
 }
 
+}  // namespace
+
+int FlushInQ(int port) {
+    return Flush(port, QSerialPort::Input);
+}
+
 int FlushOutQ(int port) {
-    ComPort* p = OpenPort(port);
-    if (!p)
-        return FailCode(port);
-    if (p->dev->isOpen()) {
-        p->dev->clear(QSerialPort::Output);
-        if (!IsLost(p->dev->error()))
-            p->dev->clearError();
-    }
-    return 0;
+    return Flush(port, QSerialPort::Output);
 }
 
 int InstallComCallback(int port, int eventMask, int notifyCount, int /*eventCharacter*/,
