@@ -13,8 +13,12 @@ namespace {
 
 struct Port {
     bool open = false;
+    double timeout = 2.0;
     std::deque<uint8_t> in;
 };
+
+// Virtual clock: waits advance it at once instead of sleeping.
+double now = 0;
 
 std::array<Port, MAX_COM_PORTS + 1> ports;
 std::map<std::pair<int, int>, double> values;
@@ -144,7 +148,13 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName) {
     std::string path = std::string("/tmp/") + fileName;
     return CopyPath(path.c_str(), fullPathName);
 }
-void Delay(double) {}
+void Delay(double seconds) {
+    if (seconds > 0)
+        now += seconds;
+}
+double Timer() {
+    return now;
+}
 
 int OpenComConfig(int port, const char*, long, int, int, int, int, int) {
     if (port < 1 || port > MAX_COM_PORTS)
@@ -152,7 +162,9 @@ int OpenComConfig(int port, const char*, long, int, int, int, int, int) {
     ports[port].open = true;
     return 0;
 }
-int SetComTime(int, double) {
+int SetComTime(int port, double seconds) {
+    if (Port* p = Find(port))
+        p->timeout = seconds;
     return 0;
 }
 int SetCTSMode(int, int) {
@@ -181,6 +193,8 @@ int ComRd(int port, char* buffer, int count) {
         buffer[n++] = static_cast<char>(p->in.front());
         p->in.pop_front();
     }
+    if (n < count)
+        now += p->timeout;  // a short read waits out the port's time-out
     return n;
 }
 int CloseCom(int port) {

@@ -148,8 +148,13 @@ bool SamePathIgnoringCase(const char* a, const char* b) {
 }
 
 int CC_PANEL(int, int event, void*, int, int) {
-    if (event == EVT_CLOSE)
+    if (event == EVT_CLOSE) {
+        // The quit takes effect once the outermost callback has returned: a
+        // running scope is ended so that its loop returns.
+        if (stop_flag == 0)
+            StopScope();
         QuitUserInterface(0);
+    }
     return 0;
 }
 

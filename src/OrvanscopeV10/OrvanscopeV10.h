@@ -77,6 +77,9 @@ void SetStatusText(const char* text);
 // Formats into szStatus (always terminated, never overflowing) and shows it.
 void ShowStatusF(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Ends the live scope as Stop does (also when it is not running).
+void StopScope();
+
 // True when the two paths are equal ignoring ASCII letter case.
 bool SamePathIgnoringCase(const char* a, const char* b);
 

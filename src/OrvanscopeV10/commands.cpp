@@ -29,9 +29,23 @@ bool WriteFrame(int32_t orderCode) {
     return nBytesW == FRAME_LEN;
 }
 
-// Order word of the frame in the receive buffer, before it is decoded.
-int32_t ReplyOrder() {
-    return (static_cast<unsigned char>(szReadBuf[2]) << 8) | static_cast<unsigned char>(szReadBuf[3]);
+// Writes the frame and shows `ok` when it went out whole, or why it did not
+// (a port that is not open, a line that has gone). True when it went out.
+bool WriteFrameReporting(int32_t orderCode, const char* ok) {
+    if (WriteFrame(orderCode)) {
+        ShowStatus(ok);
+        return true;
+    }
+    ShowStatus(WriteFailureText(nBytesW));
+    return false;
+}
+
+// A command that ran inside the live scope has taken or disturbed the line:
+// the scope sends a fresh request and goes on, instead of waiting for a reply
+// that the command consumed or that will never come.
+void ResumeScope() {
+    if (stop_flag == 0)
+        rx_flag = 1;
 }
 
 // One member of the target group changed: a button switched on selects its
@@ -91,11 +105,14 @@ int CC_RBTFile(int, int, int event, void*, int, int) {
 }
 
 int CC_DropDCom(int, int, int event, void*, int, int) {
-    if (event == EVT_COMMIT || event == EVT_VALUE_CHANGED) {
+    // A pick raises value-changed and commit: the port is opened and checked
+    // once, on the commit (picking the same port again reopens it).
+    if (event == EVT_COMMIT) {
         CloseCom(com);
         GetCtrlVal(panelHandle, DropDCom, &com);
         ShowStatus("Init COM-Port ...");
         InitRS232(com);
+        ResumeScope();
     }
     return 0;
 }
@@ -114,39 +131,45 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
         return 0;
     }
 
-    order = (target == EEPROM) ? ORD_READ_EEPROM : ORD_READ_RAM;
-    const int32_t asked = order;
+    const int32_t asked = (target == EEPROM) ? ORD_READ_EEPROM : ORD_READ_RAM;
+    order = asked;
     // The request carries the variables as they stand; the panel is not read.
     CopyVarsToPP();
-    FlushInQ(com);
-    FlushOutQ(com);
+    // Inside the running scope a measurement reply may be on its way: it is
+    // left whole (a flush would tear it) and handed to the scope below.
+    const bool inScope = stop_flag == 0;
+    if (!inScope)
+        FlushBothQueues(com);
     rx_flag = 0;
-    if (WriteFrame(order))
-        ShowStatus("Transmit Ok!");
+    if (!WriteFrameReporting(order, "Transmit Ok!")) {
+        ResumeScope();
+        SetPanelValues();
+        return 0;
+    }
 
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 1);
     ttick = 0;
     for (;;) {
         ProcessSystemEvents();
-        if (rx_flag == 1 && order != asked) {
-            // Not the block asked for: a measurement reply (the scope's request
-            // answered after the flush) is left to the scope, and bytes that
-            // only look like a frame (line noise, a torn reply) must not reach
-            // the variables. Keep waiting.
-            rx_flag = 0;
-        }
-        if (rx_flag == 1) {
+        ServiceRx();
+        if (rx_flag == 1 && order == asked) {
             GetRxBuf(PNUM);
             CopyPPtoVars();
             break;
         }
+        // Any other frame (the answer to the scope's request) is not the
+        // block asked for: keep waiting.
+        rx_flag = 0;
         if (ttick >= REPLY_TICKS) {
             ShowStatus("Timeout RS232-Line!");
-            SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
+            // The running scope times out on the same timer: keep it going.
+            if (!inScope)
+                SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
             break;
         }
     }
+    ResumeScope();
     SetPanelValues();
     return 0;
 }
@@ -164,8 +187,7 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
     order = (target == EEPROM) ? ORD_WRITE_EEPROM : ORD_WRITE_RAM;
     GetPanelValues();
     CopyVarsToPP();
-    if (WriteFrame(order))
-        ShowStatus("Transmit Ok!");
+    WriteFrameReporting(order, "Transmit Ok!");
     return 0;
 }
 
@@ -179,40 +201,48 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
 
     // With the scope idle no reply is outstanding: anything in the input queue
     // is left over from an earlier torn or late exchange and would shift the
-    // block read below.
+    // block read below. Inside the running scope the scope's reply is left
+    // whole and handed on.
     if (stop_flag != 0)
-        FlushInQ(com);
+        FlushRxQueue(com);
 
     order = ORD_TEACH;
     GetPanelValues();
     CopyVarsToPP();
-    if (WriteFrame(order))
-        ShowStatus("Line Ok!");
-
-    order = ORD_READ_RAM;
-    CopyVarsToPP();
-    if (WriteFrame(order))
-        ShowStatus("Line Ok!");
+    bool sent = WriteFrameReporting(order, "Line Ok!");
+    if (sent) {
+        order = ORD_READ_RAM;
+        CopyVarsToPP();
+        sent = WriteFrameReporting(order, "Line Ok!");
+    }
+    if (!sent) {
+        // Nothing can answer a frame that did not go out.
+        ResumeScope();
+        SetPanelValues();
+        return 0;
+    }
 
     Delay(TEACH_PAUSE);
-    nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
-    if (nBytesR == FRAME_LEN && ReplyOrder() == ORD_MEASURE) {
+    const double deadline = Timer() + COM_TIMEOUT;
+    int r = ReadReply(com, deadline);
+    while (r == RX_FRAME && ReplyOrder() == ORD_MEASURE) {
         // Pressed while the scope runs, the answer to the scope's last request
         // comes first: hand it to the scope as the notification would, so it
-        // plots it and goes on, and read the block that follows it.
+        // plots it, and read the block that follows it.
         TakeReply();
-        nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
+        r = ReadReply(com, deadline);
     }
-    if (nBytesR == FRAME_LEN && ReplyOrder() == ORD_READ_RAM) {
+    if (r == RX_FRAME && ReplyOrder() == ORD_READ_RAM) {
         GetRxBuf(PNUM);
         CopyPPtoVars();
-    } else if (nBytesR == FRAME_LEN) {
-        // 36 bytes that do not answer the block request (line noise, a torn
-        // frame): the panel keeps its values, as after a short reply.
+    } else if (r != RX_SHORT) {
+        // What came does not answer the block request (another frame, noise):
+        // the panel keeps its values, as after a short reply.
         ShowStatus("read error - not a parameter block!");
     } else {
         ShowStatus("< 36 Bytes!");
     }
+    ResumeScope();
     SetPanelValues();
     return 0;
 }

@@ -10,15 +10,6 @@ namespace orv {
 
 int32_t stop_flag = 1;
 
-namespace {
-
-void FlushBothQueues() {
-    FlushInQ(com);
-    FlushOutQ(com);
-}
-
-}  // namespace
-
 int CC_BTNRun(int, int, int event, void*, int, int) {
     if (event != EVT_COMMIT)
         return 0;
@@ -29,8 +20,8 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     CopyVarsToPP();
     FillTxBuf(ORD_MEASURE, pp.data());
-    FlushBothQueues();
-    nBytesW = ComWrt(com, szWriteBuf.data(), 2 * PNUM + 4);
+    FlushBothQueues(com);
+    nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
 
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 1);
     ttick = 0;
@@ -39,6 +30,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     // ProcessSystemEvents; the flags they leave are tested after each pass.
     while (stop_flag == 0) {
         ProcessSystemEvents();
+        ServiceRx();
 
         if (graphrefresh == 1) {
             SetCtrlVal(panelHandle, NumValue, static_cast<int>(pp[0]));
@@ -49,9 +41,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         if (rx_flag == 1) {
             CopyVarsToPP();
             FillTxBuf(ORD_MEASURE, pp.data());
-            FlushBothQueues();
+            FlushBothQueues(com);
             rx_flag = 0;
-            nBytesW = ComWrt(com, szWriteBuf.data(), 2 * PNUM + 4);
+            nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
             ttick = 0;
         }
 
@@ -60,7 +52,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
             rx_flag = 0;
-            FlushBothQueues();
+            FlushBothQueues(com);
             stop_flag = 1;
             graphrefresh = 0;
             SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
@@ -70,17 +62,20 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     return 0;
 }
 
-int CC_BTNStop(int, int, int event, void*, int, int) {
-    if (event != EVT_COMMIT)
-        return 0;
+void StopScope() {
     rx_flag = 0;
-    FlushBothQueues();
+    FlushBothQueues(com);
     stop_flag = 1;
     graphrefresh = 0;
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
     FillarrayRAW(0, 0);
     FillarrayNORM(tol10Bit, ref10Bit, 0);
+}
+
+int CC_BTNStop(int, int, int event, void*, int, int) {
+    if (event == EVT_COMMIT)
+        StopScope();
     return 0;
 }
 

@@ -46,16 +46,21 @@ uint16_t ReplyWord0() {
 }
 
 // Writes the frame in szWriteBuf, waits, and reads the reply into szReadBuf.
-// Returns true when a whole reply arrived. The input queue is emptied first:
-// bytes left over from earlier traffic, or a reply that came after its
-// exchange had given up, would otherwise be read as the answer to this frame
-// and shift every later reply onto the wrong block.
-bool Exchange() {
-    FlushInQ(com);
+// Returns RX_FRAME when a whole reply with the order word `wanted` arrived,
+// RX_JUNK when bytes came that are no such reply, RX_SHORT otherwise. The
+// input queue is emptied first, and a reply of the other kind (the late
+// answer to an earlier exchange) is passed over: a reply that came after its
+// exchange had given up must never answer a later frame, which would shift
+// every later reply onto the wrong block.
+int Exchange(int32_t wanted) {
+    FlushRxQueue(com);
     nBytesW = ComWrt(com, szWriteBuf.data(), PNUM * 2 + 4);
     Delay(FLASH_REPLY_WAIT);
-    nBytesR = ComRd(com, szReadBuf.data(), FRAME_LEN);
-    return nBytesR == FRAME_LEN;
+    const double deadline = Timer() + COM_TIMEOUT;
+    int r = ReadReply(com, deadline);
+    while (r == RX_FRAME && ReplyOrder() != wanted)
+        r = ReadReply(com, deadline);
+    return r;
 }
 
 }  // namespace
@@ -69,11 +74,13 @@ int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0) {
     for (int k = 2; k < PNUM; ++k) {
         PutWord(4 + 2 * k, 0);
     }
-    if (!Exchange()) {
+    const int r = Exchange(ORD_FLASH_ADDRESS);
+    if (r == RX_SHORT) {
         SetStatus("Timeout: SendInfoBlockToFlash < 36 Bytes");
         return -1;
     }
-    rxval3 = ReplyWord0();
+    // Bytes that are no reply count as an unknown answer.
+    rxval3 = r == RX_FRAME ? ReplyWord0() : -1;
     if (rxval3 == ADDRESS_ACCEPTED) {
         SetStatus("ok:  SendInfoBlockToFlash!");
         return 1;
@@ -90,11 +97,12 @@ int32_t WriteBlockDataToFlash(const int32_t* entries) {
         PutWord(4 + 2 * k, entries[k]);
     }
     int32_t result;
-    if (!Exchange()) {
+    const int r = Exchange(ORD_FLASH_DATA);
+    if (r == RX_SHORT) {
         SetStatus("Timeout < 36 Bytes");
         result = -1;
     } else {
-        rxval3 = ReplyWord0();
+        rxval3 = r == RX_FRAME ? ReplyWord0() : -1;
         switch (rxval3) {
             case DATA_ADDRESS_INVALID:
                 SetStatus("error : T460 FLASH erase-adress not valid!");

@@ -2,6 +2,8 @@
 // sixteen data words, each most significant byte first.
 #include "com232/frame.h"
 
+#include <algorithm>
+
 #include "com232/params.h"
 
 namespace orv {
@@ -41,7 +43,6 @@ void GetRxBuf(int32_t count) {
         count = 0;
     if (count > PNUM)
         count = PNUM;
-    sync = WordAt(szReadBuf, 0);
     order = WordAt(szReadBuf, 2);
     for (int32_t k = 0; k < count; ++k)
         pp[k] = WordAt(szReadBuf, 4 + 2 * k);
@@ -51,6 +52,85 @@ uint16_t FrameWord(const std::array<char, BUF_LEN>& buf, int k) {
     if (k < 0 || 5 + 2 * k >= BUF_LEN)
         return 0;
     return WordAt(buf, 4 + 2 * k);
+}
+
+int32_t ReplyOrder() {
+    return WordAt(szReadBuf, 2);
+}
+
+bool IsOrderCode(int32_t code) {
+    switch (code) {
+        case ORD_WRITE_RAM:
+        case ORD_READ_RAM:
+        case ORD_WRITE_EEPROM:
+        case ORD_READ_EEPROM:
+        case ORD_TEACH:
+        case ORD_ECHO:
+        case ORD_MEASURE:
+        case ORD_FLASH_ADDRESS:
+        case ORD_FLASH_DATA:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool HeaderPrefix(const uint8_t* b, int32_t n, int32_t syncWord) {
+    const auto s = static_cast<uint32_t>(syncWord);
+    const uint8_t want[3] = {static_cast<uint8_t>((s >> 8) & 0xFFu), static_cast<uint8_t>(s & 0xFFu), 0};
+    const int32_t fixed = std::min<int32_t>(n, 3);
+    for (int32_t i = 0; i < fixed; ++i) {
+        if (b[i] != want[i])
+            return false;
+    }
+    return n < HEADER_LEN || IsOrderCode(b[3]);
+}
+
+namespace {
+
+// True when another frame header (whole, or cut off by the end of the bytes)
+// starts inside the FRAME_LEN bytes at b, of which n are there.
+bool HeaderInside(const uint8_t* b, int32_t n, int32_t syncWord) {
+    const int32_t end = std::min<int32_t>(n, FRAME_LEN);
+    for (int32_t m = 1; m < end; ++m) {
+        if (HeaderPrefix(b + m, std::min<int32_t>(n - m, HEADER_LEN), syncWord))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+FrameScan ScanFrame(const uint8_t* b, int32_t n, int32_t syncWord, bool inStep, bool quiet) {
+    int32_t at = 0;
+    for (;;) {
+        while (at < n && !HeaderPrefix(b + at, std::min<int32_t>(n - at, HEADER_LEN), syncWord))
+            ++at;
+        if (at > 0)
+            inStep = false;
+        const int32_t avail = n - at;
+        if (avail < FRAME_LEN) {
+            // A partial frame on a quiet line will never be completed.
+            const bool stillInStep = inStep && !(quiet && avail > 0);
+            return {at, false, FRAME_LEN - avail, false, stillInStep};
+        }
+        if (inStep)
+            return {at, true, 0, false, true};
+
+        const FrameScan take = {at, true, 0, false, true};
+        const int32_t after = avail - FRAME_LEN;
+        const int32_t next = std::min<int32_t>(after, HEADER_LEN);
+        if (after > 0 && HeaderPrefix(b + at + FRAME_LEN, next, syncWord)) {
+            if (next == HEADER_LEN || quiet)
+                return take;  // the next frame lines up behind it
+            return {at, false, HEADER_LEN - next, false, false};
+        }
+        if (after == 0)
+            return quiet ? take : FrameScan{at, false, 1, true, false};
+        if (!HeaderInside(b + at, avail, syncWord))
+            return take;  // foreign bytes behind a whole frame
+        ++at;             // a header inside and foreign bytes behind: not a frame here
+    }
 }
 
 }  // namespace orv

@@ -10,6 +10,16 @@ namespace orv {
 
 constexpr double COM_TIMEOUT = 2.0;
 constexpr int32_t NOTIFY_COUNT = 36;
+// A line without a byte for this long has finished sending (a frame takes
+// 18.75 ms on the wire; a USB adapter holds bytes back up to 16 ms).
+constexpr double RX_QUIET = 0.05;
+// Bytes received and not yet taken as a frame or dropped.
+constexpr int32_t RX_HOLD = 256;
+
+// Outcomes of ReadReply.
+constexpr int RX_FRAME = 1;  // a whole frame is in szReadBuf
+constexpr int RX_SHORT = 0;  // fewer than 36 bytes came by the time-out
+constexpr int RX_JUNK = -1;  // 36 or more bytes came, none of them a frame
 
 extern int32_t ret;
 extern int32_t eventMask;
@@ -26,5 +36,22 @@ void RX_Receive_Function(int port, int events, void* data);
 void TakeReply();
 // Message for a negative open result.
 const char* ComErrorText(int code);
+
+// Empties the input queue of `port`, bytes already received but not yet
+// framed included; the next byte is taken as the start of a frame.
+void FlushRxQueue(int port);
+// FlushRxQueue, then the output queue.
+void FlushBothQueues(int port);
+// Reads replies directly (without the notification) until a whole frame is
+// in szReadBuf or `deadline` (on Timer()'s clock) has passed. Bytes that
+// cannot belong to a frame are dropped. Returns RX_FRAME, RX_SHORT or
+// RX_JUNK; nBytesR holds 36 for a frame, otherwise the bytes that came.
+int ReadReply(int port, double deadline);
+// Takes a frame that only waited for the line to go quiet; called by the
+// loops that wait on the notification.
+void ServiceRx();
+// Status text for a write that did not send all 36 bytes (`written` is the
+// count or the negative code ComWrt returned).
+const char* WriteFailureText(int32_t written);
 
 }  // namespace orv

@@ -148,6 +148,8 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName);
 
 // Blocks for `seconds` without processing events.
 void Delay(double seconds);
+// Seconds on a steady clock that never goes back (its start is arbitrary).
+double Timer();
 
 // ---------------------------------------------------------------------------
 // Array files
