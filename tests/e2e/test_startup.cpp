@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -107,6 +108,25 @@ TEST_F(Startup, CloseDuringAWaitingGetTakesEffectAfterIt) {
     QTimer::singleShot(100, [this] { rt_test::RequestClose(panel()); });
     rt_test::Click(panel(), BTNGet);  // waits 26 ticks for a reply that never comes
     EXPECT_EQ(Status().back(), "Timeout RS232-Line!");
+    EXPECT_EQ(RunUserInterface(), 0);
+}
+
+// A close request or a termination signal while the live scope runs ends the
+// scope, and with it the callback, so the program shuts down in order.
+TEST_F(Startup, CloseWhileTheScopeRunsEndsItAndQuits) {
+    DisplayPanel(panel());
+    QTimer::singleShot(400, [this] { rt_test::RequestClose(panel()); });
+    rt_test::Click(panel(), BTNRun);  // returns once the scope has ended
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
+    EXPECT_EQ(RunUserInterface(), 0);
+}
+
+TEST_F(Startup, TerminationSignalWhileTheScopeRunsEndsItAndQuits) {
+    DisplayPanel(panel());
+    QTimer::singleShot(400, [] { raise(SIGTERM); });
+    rt_test::Click(panel(), BTNRun);
+    EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(RunUserInterface(), 0);
 }
 
