@@ -88,12 +88,14 @@ bool HeaderPrefix(const uint8_t* b, int32_t n, int32_t syncWord) {
 
 namespace {
 
-// True when another frame header (whole, or cut off by the end of the bytes)
-// starts inside the FRAME_LEN bytes at b, of which n are there.
-bool HeaderInside(const uint8_t* b, int32_t n, int32_t syncWord) {
-    const int32_t end = std::min<int32_t>(n, FRAME_LEN);
-    for (int32_t m = 1; m < end; ++m) {
-        if (HeaderPrefix(b + m, std::min<int32_t>(n - m, HEADER_LEN), syncWord))
+// True when a whole frame header starts inside the frame at b (36 bytes).
+// A frame torn off at its start and glued to the start of the next frame
+// always holds the next frame's whole header: a header pattern in the torn
+// frame's data cannot lie within its first four bytes, which hold its own
+// header, so the next frame begins at least four bytes before the end.
+bool HeaderInside(const uint8_t* b, int32_t syncWord) {
+    for (int32_t m = 1; m <= FRAME_LEN - HEADER_LEN; ++m) {
+        if (HeaderPrefix(b + m, HEADER_LEN, syncWord))
             return true;
     }
     return false;
@@ -125,11 +127,13 @@ FrameScan ScanFrame(const uint8_t* b, int32_t n, int32_t syncWord, bool inStep, 
                 return take;  // the next frame lines up behind it
             return {at, false, HEADER_LEN - next, false, false};
         }
+        if (!HeaderInside(b + at, syncWord))
+            return take;  // nothing, or bytes that start no frame, behind a whole frame
+        // A header pattern inside: the data may hold one, or the candidate is
+        // a torn frame running into the next. Nothing behind it yet: wait.
         if (after == 0)
             return quiet ? take : FrameScan{at, false, 1, true, false};
-        if (!HeaderInside(b + at, avail, syncWord))
-            return take;  // foreign bytes behind a whole frame
-        ++at;             // a header inside and foreign bytes behind: not a frame here
+        ++at;  // foreign bytes behind it: not a frame here
     }
 }
 

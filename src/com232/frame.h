@@ -49,15 +49,14 @@ bool HeaderPrefix(const uint8_t* b, int32_t n, int32_t syncWord);
 // Where the next frame lies in received bytes. Frames are found by their
 // header and length. Bytes before a header cannot belong to a frame and are
 // dropped. A frame right behind the previous one (in step) is taken as soon
-// as its 36 bytes are there. After dropped bytes a candidate must be borne
-// out before it is taken, since a header pattern may also stand in the data
-// of a torn frame: the next frame's header follows it; or the line has gone
-// quiet (`quiet`) with the candidate as the last bytes received; or bytes
-// that start no frame follow it and no other header starts inside it (a torn
-// frame glued to the start of the next one always has that one's header
-// inside). A candidate that the bytes after it contradict is given up for
-// the next header. Part of a frame that the quiet line has left unfinished
-// is a reply cut short: what follows it no longer counts as in step.
+// as its 36 bytes are there. After dropped bytes, a header pattern may also
+// stand in the data of a torn frame, so a candidate is taken when no other
+// header starts inside it (a torn frame glued to the start of the next one
+// always holds that one's header), when the next frame's header follows it,
+// or when the line has gone quiet (`quiet`) with it as the last bytes
+// received. A candidate with a header inside and foreign bytes behind it is
+// given up for the next header. Part of a frame that the quiet line has left
+// unfinished is a reply cut short: what follows it is no longer in step.
 struct FrameScan {
     int32_t drop;  // leading bytes that cannot belong to a frame
     bool found;    // a whole frame starts after them
