@@ -57,6 +57,26 @@ inline int OpenFds() {
     return n - 3;  // ".", ".." and the directory's own descriptor
 }
 
+// Parses a whole decimal number in lo..hi.
+inline bool IntArg(const char* s, long lo, long hi, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(s, &end, 10);
+    if (end == s || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+// How the simulated sensor hands its replies over, for the benchmark's output.
+inline std::string LineName(const kxsim::Options& o) {
+    std::string name = o.trickleBytes > 0
+                           ? "replies in pieces of " + std::to_string(o.trickleBytes) + " bytes"
+                           : "whole replies";
+    name += o.usbLatencyMs > 0 ? ", USB adapter latency " + std::to_string(o.usbLatencyMs) + " ms"
+                               : ", no USB adapter";
+    return name;
+}
+
 // Starts the sensor and the program with port 1 on it, and shows the panel.
 inline bool StartProgram(kxsim::Sensor& sensor) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -3,7 +3,12 @@
 //     limit of 26.7/s (72 bytes per sample), and the program's CPU use;
 //  2. sensor answering at once: the program's own cost per sample (request,
 //     reply, plot with drawing, indicators).
-//   bench_scope [paced-seconds=20] [fast-seconds=5]
+// The sensor hands each reply over in one piece unless told to behave like a
+// real line (--trickle N: pieces of N bytes at the line's pace) or a USB
+// adapter (--usb-latency MS: bursts every MS ms); that line serves both parts.
+//   bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N] [--usb-latency MS]
+#include <string>
+
 #include "bench_common.h"
 
 namespace {
@@ -25,11 +30,30 @@ Result Measure(kxsim::Sensor& sensor, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double pacedSeconds = argc > 1 ? std::atof(argv[1]) : 20.0;
-    const double fastSeconds = argc > 2 ? std::atof(argv[2]) : 5.0;
-    kxsim::Sensor sensor;
+    double seconds[2] = {20.0, 5.0};  // paced, at once
+    int positional = 0;
+    kxsim::Options line;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--trickle" && i + 1 < argc &&
+            bench::IntArg(argv[++i], 1, kxsim::kFrameBytes, line.trickleBytes))
+            continue;
+        if (a == "--usb-latency" && i + 1 < argc && bench::IntArg(argv[++i], 1, 100, line.usbLatencyMs))
+            continue;
+        if (positional < 2 && !a.empty() && a[0] != '-') {
+            seconds[positional++] = std::atof(a.c_str());
+            continue;
+        }
+        std::fprintf(stderr,
+                     "usage: bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N(1..36)] "
+                     "[--usb-latency MS(1..100)]\n");
+        return 2;
+    }
+    const double pacedSeconds = seconds[0], fastSeconds = seconds[1];
+    kxsim::Sensor sensor(line);
     if (!bench::StartProgram(sensor))
         return 1;
+    std::printf("line: %s\n", bench::LineName(line).c_str());
 
     const Result paced = Measure(sensor, pacedSeconds);
     sensor.setFast(true);

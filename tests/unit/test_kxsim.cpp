@@ -48,8 +48,9 @@ class Line {
     }
     void send(const Frame& f) { send(std::vector<std::uint8_t>(f.begin(), f.end())); }
 
-    // Reads until `n` bytes have arrived or `timeoutMs` has passed; -1 on EOF/error.
-    std::vector<std::uint8_t> read(std::size_t n, int timeoutMs, bool* eof = nullptr) {
+    // Reads until `n` bytes have arrived or `timeoutMs` has passed; *eof on
+    // EOF/error, *reads counts the reads that returned bytes.
+    std::vector<std::uint8_t> read(std::size_t n, int timeoutMs, bool* eof = nullptr, int* reads = nullptr) {
         std::vector<std::uint8_t> got;
         const auto start = Clock::now();
         while (got.size() < n) {
@@ -69,6 +70,8 @@ class Line {
                 break;
             }
             got.insert(got.end(), buf, buf + r);
+            if (reads)
+                ++*reads;
         }
         return got;
     }
@@ -428,4 +431,59 @@ TEST(Kxsim, LogLimitKeepsTheNewestFramesAndCountsAll) {
     ASSERT_GE(kept.size(), 4u);
     EXPECT_LT(kept.size(), 8u);
     EXPECT_EQ(kxsim::FrameWord(kept.back(), 0), 19);  // the newest frame is always kept
+}
+
+TEST(Kxsim, TrickleAndUsbLatencyHandRepliesOverInPiecesOnTimeInOrderAndWhole) {
+    kxsim::Options o;  // paced
+    o.trickleBytes = 4;
+    kxsim::Sensor s(o);
+    ASSERT_TRUE(s.start());
+    Line line(s.devicePath());
+    std::vector<std::uint8_t> requests;  // three echoes with distinct words, and their replies
+    for (std::uint16_t i = 0; i < 3; ++i) {
+        const Frame q = kxsim::MakeFrame(85, 7, Words(static_cast<std::uint16_t>(100 * i)));
+        requests.insert(requests.end(), q.begin(), q.end());
+    }
+    std::vector<std::uint8_t> replies = requests;
+    for (std::size_t at = 4; at < replies.size(); at += 36)
+        replies[at + 1] = 170;  // word 0: 0 -> 170
+    const std::vector<std::uint8_t> one(requests.begin(), requests.begin() + 36);
+    const std::vector<std::uint8_t> reply(replies.begin(), replies.begin() + 36);
+    for (int usb : {0, 16}) {
+        s.setUsbLatency(usb);
+        int most = 0;
+        for (int i = 0; i < 3; ++i) {
+            const auto t = Clock::now();
+            line.send(one);
+            int reads = 0;
+            EXPECT_EQ(line.read(36, 2000, nullptr, &reads), reply);
+            // The last piece goes out when the whole reply would (or at the next tick).
+            EXPECT_GE(MsSince(t), 37.5);
+            EXPECT_LT(MsSince(t), 37.5 + 500);
+            EXPECT_LE(reads, usb ? 3 : 36);  // nine pieces over 16.7 ms meet <= 3 ticks
+            most = std::max(most, reads);
+        }
+        EXPECT_GE(most, usb ? 1 : 3);  // without the adapter: pieces about 2 ms apart
+    }
+    // Queued replies keep their order, also when the adapter fills packets.
+    for (int usb : {0, 100}) {
+        s.setUsbLatency(usb);
+        line.send(requests);
+        EXPECT_EQ(line.read(108, 2000), replies);
+    }
+
+    // The faults' bytes are trickled, none lost; answering at once as well.
+    s.setFast(true);
+    s.setUsbLatency(8);
+    s.setShortBytes(10);
+    s.setGarbage(5, true);
+    line.send(one);  // 5 garbage bytes, then 10 of the reply
+    ASSERT_TRUE(s.waitForFrames(13, 2000));
+    s.setFaults({});
+    line.send(one);
+    const auto got = line.read(51, 2000);
+    ASSERT_EQ(got.size(), 51u);
+    EXPECT_GE(got[4], 0x80);
+    EXPECT_TRUE(std::equal(got.begin() + 5, got.begin() + 15, reply.begin()));
+    EXPECT_TRUE(std::equal(got.begin() + 15, got.end(), reply.begin(), reply.end()));
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <sstream>
 
@@ -103,14 +104,33 @@ std::uint16_t FrameWord(const Frame& f, int index) {
     return static_cast<std::uint16_t>((f[at] << 8) | f[at + 1]);
 }
 
-struct Sensor::Pending {
-    double dueMs;
+// One write to the program's end: bytes that go out together at `atMs`.
+struct Sensor::Write {
+    double atMs;
     std::vector<std::uint8_t> bytes;
+    bool gathering;   // a latency-timer burst that still takes bytes due by `atMs`
+    int repliesDone;  // replies whose last byte is in this write
+};
+
+// What the run loop still has to write, in order.
+struct Sensor::Outbox {
+    std::deque<Write> writes;
+    std::deque<std::vector<std::uint8_t>> logged;  // whole replies for the hex log, until sent
+    double lastDueMs = -1e300;                     // when the newest reply is due in full
+    double lastPieceMs = -1e300;                   // line time of the newest piece
 };
 
 Sensor::Sensor() : Sensor(Options{}) {}
 
-Sensor::Sensor(Options options) : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u) {}
+Sensor::Sensor(Options options) : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u) {
+    // The grid's phase is a hash of the seed, kept apart from the garbage
+    // generator so switching the adapter on never changes the garbage.
+    std::uint32_t h = opts_.seed * 0x9E3779B9u;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    usbPhase_ = static_cast<double>(h) / 4294967296.0;
+}
 
 Sensor::~Sensor() {
     stop();
@@ -173,6 +193,7 @@ bool Sensor::start(std::string* error) {
     stopRequested_ = false;
     hungUp_ = false;
     running_ = true;
+    startMs_ = NowMs();
     thread_ = std::thread([this] { run(); });
     return true;
 }
@@ -261,6 +282,14 @@ void Sensor::setHangupAfter(int frames) {
 void Sensor::setFast(bool on) {
     std::lock_guard<std::mutex> guard(mu_);
     opts_.fast = on;
+}
+void Sensor::setTrickle(int bytes) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.trickleBytes = std::max(0, bytes);
+}
+void Sensor::setUsbLatency(int ms) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.usbLatencyMs = std::max(0, ms);
 }
 void Sensor::setFaults(const Faults& faults) {
     std::lock_guard<std::mutex> guard(mu_);
@@ -415,7 +444,7 @@ std::uint16_t Sensor::nextMeasurement() {
     return measured_;
 }
 
-void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arrivalMs) {
+void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
     // Called with mu_ held.
     const std::uint16_t sync = FrameWord(f, -2);
     const std::uint16_t order = FrameWord(f, -1);
@@ -428,7 +457,7 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
         return;
 
     bool reply = false;
-    Block out{};
+    Block words{};
     switch (order) {
         case 1:
             ram_ = in;
@@ -438,28 +467,28 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
             saveEeprom();
             break;
         case 2:
-            out = ram_;
+            words = ram_;
             reply = true;
             break;
         case 4:
-            out = eeprom_;
+            words = eeprom_;
             reply = true;
             break;
         case 6:
             ram_[2] = measured_;
             break;
         case 7:
-            out = in;
-            out[0] = fl.echoWord >= 0 ? static_cast<std::uint16_t>(fl.echoWord) : kAck;
+            words = in;
+            words[0] = fl.echoWord >= 0 ? static_cast<std::uint16_t>(fl.echoWord) : kAck;
             reply = true;
             break;
         case 8: {
-            out = ram_;
+            words = ram_;
             const std::uint16_t v = nextMeasurement();
             // Two receiver channels whose balance gives the value.
-            out[0] = v;
-            out[1] = static_cast<std::uint16_t>(Clamp10(256 + v / 2));
-            out[2] = static_cast<std::uint16_t>(Clamp10(767 - v / 2));
+            words[0] = v;
+            words[1] = static_cast<std::uint16_t>(Clamp10(256 + v / 2));
+            words[2] = static_cast<std::uint16_t>(Clamp10(767 - v / 2));
             reply = true;
             break;
         }
@@ -470,7 +499,7 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
                 addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block)
                 word = fl.flash.word;
             flashAddress_ = word == kAck ? addr : -1;
-            out[0] = word;
+            words[0] = word;
             reply = true;
             break;
         }
@@ -491,7 +520,7 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
                           [static_cast<std::size_t>((off + k) % kPageWords)] =
                               in[static_cast<std::size_t>(k)];
             }
-            out[0] = word;
+            words[0] = word;
             reply = true;
             break;
         }
@@ -501,7 +530,7 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
     if (!reply)
         return;
 
-    const Frame r = MakeFrame(sync, order, out);
+    const Frame r = MakeFrame(sync, order, words);
     std::vector<std::uint8_t> bytes;
     if (fl.garbage > 0) {
         for (int i = 0; i < fl.garbage; ++i) {
@@ -517,18 +546,77 @@ void Sensor::handleFrame(const Frame& f, std::vector<Pending>& queue, double arr
             n = static_cast<std::size_t>(fl.shortBytes);
         bytes.insert(bytes.end(), r.begin(), r.begin() + static_cast<std::ptrdiff_t>(n));
     }
+    schedule(out, std::move(bytes), arrivalMs);
+}
+
+void Sensor::schedule(Outbox& out, std::vector<std::uint8_t> bytes, double arrivalMs) {
+    // Called with mu_ held. The reply is due in full (its last byte) when the
+    // line allows it: after its request and its own transfer, or one frame
+    // time after the reply before it.
     const double pace = opts_.fast ? 0.0 : kFrameWireMs;
-    double due = arrivalMs + 2 * pace + fl.delayMs;
-    if (!queue.empty())
-        due = std::max(due, queue.back().dueMs + pace);
-    queue.push_back(Pending{due, std::move(bytes)});
+    const double due = std::max(arrivalMs + 2 * pace + opts_.faults.delayMs, out.lastDueMs + pace);
+    out.lastDueMs = due;
+    if (opts_.logHex)
+        out.logged.push_back(bytes);
+
+    const std::size_t n = bytes.size();
+    const bool trickle = opts_.trickleBytes > 0;
+    const std::size_t piece =
+        trickle ? static_cast<std::size_t>(opts_.trickleBytes) : std::max<std::size_t>(n, 1);
+    // Paced, each piece goes out as many byte times before the due time as
+    // bytes follow it. Answering at once, pieces follow each other 1 ms apart
+    // so they still reach the program as separate reads.
+    const double minGap = trickle && opts_.fast ? kFastPieceGapMs : 0.0;
+    std::size_t begin = 0;
+    int k = 0;
+    do {
+        const std::size_t end = std::min(n, begin + piece);
+        double at = minGap > 0 ? due + k * minGap : due - static_cast<double>(n - end) * kByteWireMs;
+        // A piece never overtakes the one before it, even when a long reply
+        // (garbage) would have had to start before the line was free.
+        at = std::max(at, out.lastPieceMs + minGap);
+        out.lastPieceMs = at;
+        addPiece(out, at, bytes.data() + begin, end - begin, end == n);
+        begin = end;
+        ++k;
+    } while (begin < n);
+}
+
+void Sensor::addPiece(Outbox& out, double atMs, const std::uint8_t* data, std::size_t n, bool lastOfReply) {
+    // Called with mu_ held.
+    const int latency = opts_.usbLatencyMs;
+    if (latency <= 0 || n == 0) {
+        out.writes.push_back(
+            Write{atMs, std::vector<std::uint8_t>(data, data + n), false, lastOfReply ? 1 : 0});
+        return;
+    }
+    // The adapter holds the bytes until the next tick of its latency timer, or
+    // until a packet is full, which it then sends at once.
+    const double period = latency;
+    const double base = startMs_ + usbPhase_ * period;
+    const double tick = base + std::ceil((atMs - base) / period) * period;
+    std::size_t done = 0;
+    while (done < n) {
+        if (out.writes.empty() || !out.writes.back().gathering || out.writes.back().atMs != tick)
+            out.writes.push_back(Write{tick, {}, true, 0});
+        Write& w = out.writes.back();
+        const std::size_t take = std::min(n - done, kUsbPacketBytes - w.bytes.size());
+        w.bytes.insert(w.bytes.end(), data + done, data + done + take);
+        done += take;
+        if (w.bytes.size() == kUsbPacketBytes) {
+            w.atMs = atMs;
+            w.gathering = false;
+        }
+    }
+    if (lastOfReply)
+        ++out.writes.back().repliesDone;
 }
 
 void Sensor::run() {
     std::vector<std::uint8_t> partial;
     partial.reserve(kFrameBytes);
     double lastByteMs = 0;
-    std::vector<Pending> queue;
+    Outbox out;
     bool hangupPending = false;
     double hangupAtMs = -1;
     std::uint8_t buf[4096];
@@ -541,17 +629,24 @@ void Sensor::run() {
                 hangupPending = true;
         }
         double now = NowMs();
-        while (!queue.empty() && queue.front().dueMs <= now) {
-            const Pending p = std::move(queue.front());
-            queue.erase(queue.begin());
-            logFrame("tx", p.bytes.data(), p.bytes.size());
-            writeAll(p.bytes.data(), p.bytes.size());
-            std::lock_guard<std::mutex> guard(mu_);
-            ++replies_;
-            cv_.notify_all();
+        while (!out.writes.empty() && out.writes.front().atMs <= now) {
+            const Write w = std::move(out.writes.front());
+            out.writes.pop_front();
+            if (!w.bytes.empty())
+                writeAll(w.bytes.data(), w.bytes.size());
+            if (w.repliesDone > 0) {
+                // The hex log shows whole replies, once their last byte is out.
+                for (int i = 0; i < w.repliesDone && !out.logged.empty(); ++i) {
+                    logFrame("tx", out.logged.front().data(), out.logged.front().size());
+                    out.logged.pop_front();
+                }
+                std::lock_guard<std::mutex> guard(mu_);
+                replies_ += static_cast<std::size_t>(w.repliesDone);
+                cv_.notify_all();
+            }
             now = NowMs();
         }
-        if (hangupPending && queue.empty() && hangupAtMs < 0)
+        if (hangupPending && out.writes.empty() && hangupAtMs < 0)
             hangupAtMs = now + kHangupGraceMs;
         if (hangupAtMs >= 0 && now >= hangupAtMs) {
             std::lock_guard<std::mutex> guard(mu_);
@@ -567,8 +662,8 @@ void Sensor::run() {
         }
 
         double wait = 1000.0;
-        if (!queue.empty())
-            wait = std::min(wait, queue.front().dueMs - now);
+        if (!out.writes.empty())
+            wait = std::min(wait, out.writes.front().atMs - now);
         if (!partial.empty())
             wait = std::min(wait, lastByteMs + kResyncGapMs - now);
         if (hangupAtMs >= 0)
@@ -608,7 +703,7 @@ void Sensor::run() {
             // A sensor serving for days keeps only the newest part of its log.
             if (opts_.logLimit > 0 && received_.size() >= 2 * opts_.logLimit)
                 received_.erase(received_.begin(), received_.end() - static_cast<long>(opts_.logLimit));
-            handleFrame(f, queue, arrival);
+            handleFrame(f, out, arrival);
             const int after = opts_.faults.hangupAfter;
             if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after))
                 hangupPending = true;

@@ -26,6 +26,19 @@
 // plus that of the reply), later when replies queue up behind each other.
 // Options::fast answers at once.
 //
+// Line options (any thread, any time; take effect from the next reply):
+//   trickleBytes  a reply is written in pieces of N bytes at the line's pace
+//                 (0.52 ms a byte), as a real line hands it over: its last
+//                 byte goes out when the whole reply would without trickle,
+//                 each earlier piece as many byte times before that as bytes
+//                 follow it. With `fast` the pieces go out 1 ms apart from the
+//                 moment the reply is due. Every fault's bytes are trickled.
+//   usbLatencyMs  a USB adapter's driver: bytes are held and released on a
+//                 fixed grid of MS ms (phase from the start and the seed), all
+//                 bytes due by a grid point in one write, or at once when 62
+//                 bytes (one USB packet) have gathered. Applies after trickle.
+// Replies never interleave and keep their order, whatever the options.
+//
 // In-process use (tests):
 //
 //   kxsim::Sensor s;                 // or Sensor(options)
@@ -74,6 +87,9 @@ constexpr int kPageWords = 256;
 constexpr int kPages = 8;  // pages 0..7, addresses 4096..6143
 constexpr int kBlocksPerPage = 16;
 constexpr double kFrameWireMs = 18.75;  // 36 bytes * 10 bits / 19200 baud
+constexpr double kByteWireMs = kFrameWireMs / kFrameBytes;
+constexpr double kFastPieceGapMs = 1.0;      // trickled pieces with `fast`: apart enough to read separately
+constexpr std::size_t kUsbPacketBytes = 62;  // payload of one adapter packet
 constexpr int kResyncGapMs = 100;
 constexpr int kHangupGraceMs = 200;
 
@@ -108,7 +124,9 @@ struct Options {
     std::string eepromFile;            // EEPROM kept here: loaded at start, written on every order 3
     bool fast = false;                 // answer at once instead of pacing the line
     bool logHex = false;               // hex log of every frame to stderr
-    std::uint32_t seed = 0x2545F491u;  // garbage generator
+    std::uint32_t seed = 0x2545F491u;  // garbage generator and the USB grid's phase
+    int trickleBytes = 0;              // > 0: replies in pieces of this many bytes at the line's pace
+    int usbLatencyMs = 0;              // > 0: USB adapter latency timer, bytes released in bursts
     std::size_t logLimit = 0;          // frames kept by received(); 0: all (older ones are dropped)
     Faults faults;
 };
@@ -144,6 +162,8 @@ class Sensor {
     void setFlashFault(const FlashFault& fault);
     void setHangupAfter(int frames);
     void setFast(bool on);
+    void setTrickle(int bytes);  // 0: whole replies
+    void setUsbLatency(int ms);  // 0: off
     void setFaults(const Faults& faults);
     Faults faults() const;
 
@@ -167,9 +187,12 @@ class Sensor {
     bool dumpFlash(const std::string& path) const;
 
   private:
-    struct Pending;
+    struct Write;
+    struct Outbox;
     void run();
-    void handleFrame(const Frame& f, std::vector<Pending>& queue, double arrivalMs);
+    void handleFrame(const Frame& f, Outbox& out, double arrivalMs);
+    void schedule(Outbox& out, std::vector<std::uint8_t> bytes, double arrivalMs);
+    void addPiece(Outbox& out, double atMs, const std::uint8_t* data, std::size_t n, bool lastOfReply);
     bool writeAll(const std::uint8_t* data, std::size_t n);
     void saveEeprom();
     void closeFds();
@@ -201,6 +224,8 @@ class Sensor {
     int wavePos_ = 16;       // position in the measurement waveform; starts at the reference
     std::uint16_t measured_ = kDefaultBlock[2];
     std::uint32_t rng_;
+    double startMs_ = 0;   // when serving began: origin of the USB latency grid
+    double usbPhase_ = 0;  // grid phase as a fraction of the latency, from the seed
 };
 
 }  // namespace kxsim

@@ -28,6 +28,10 @@ void Usage(std::FILE* out) {
         "  --link PATH          also make a symbolic link PATH to the device\n"
         "  --eeprom FILE        keep the EEPROM block in FILE (16 words, one a line)\n"
         "  --fast               answer at once instead of pacing a 19200-baud line\n"
+        "  --trickle N          hand every reply over in pieces of N bytes (1..36) at\n"
+        "                       the line's pace, as a real line does\n"
+        "  --usb-latency MS     pass bytes on in bursts every MS ms (1..100) or per\n"
+        "                       62 bytes, as a USB adapter's driver does\n"
         "  --silent             read frames but never answer\n"
         "  --delay MS           answer MS milliseconds later than the line allows\n"
         "  --short N            send only the first N bytes of every reply\n"
@@ -112,6 +116,12 @@ int main(int argc, char* argv[]) {
             opts.faults.silent = true;
         } else if (a == "--log") {
             opts.logHex = true;
+        } else if (a == "--trickle") {
+            if (!intArg(1, kxsim::kFrameBytes, opts.trickleBytes))
+                return bad("bad value for");
+        } else if (a == "--usb-latency") {
+            if (!intArg(1, 100, opts.usbLatencyMs))
+                return bad("bad value for");
         } else if (a == "--delay") {
             if (!intArg(0, 600000, opts.faults.delayMs))
                 return bad("bad value for");
