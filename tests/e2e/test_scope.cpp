@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/frame.h"
@@ -141,6 +142,67 @@ TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithGetAndTeachNestedInside) {
     const auto trace = rt_test::TracePoints(panel(), StripChart, 4);
     ASSERT_FALSE(trace.empty());
     EXPECT_EQ(trace.back(), static_cast<double>(valNORM));
+}
+
+// On a line that hands replies over a few bytes at a time, in the bursts of a
+// USB adapter, Get, Teach and Send pressed again and again inside the running
+// scope each get their own block or message, and the scope keeps polling.
+TEST_F(Scope, CommandsInsideTheScopeOnATricklingLineEachGetTheirReply) {
+    sensor->setTrickle(4);
+    sensor->setUsbLatency(4);
+    const kxsim::Block block = {700, 2, 600, 90, 11, 12, 1, 4, 5, 6, 7, 0, 12, 13, 14, 15};
+    sensor->setRam(block);
+    std::vector<std::string> failures;
+    int gets = 0, teaches = 0, sends = 0;
+    int press = 0;
+    const std::size_t before = sensor->framesReceived();
+    auto measures = [&] {
+        const auto frames = FramesSince(before);
+        return std::count_if(frames.begin(), frames.end(), [](auto& f) { return OrderOf(f) == 8; });
+    };
+    long measuredAtLastPress = 0;
+    QTimer presser;
+    presser.setInterval(130);
+    QObject::connect(&presser, &QTimer::timeout, [&] {
+        // The scope went on polling since the last command.
+        const long now = measures();
+        if (now <= measuredAtLastPress)
+            failures.push_back("no measurement after press " + std::to_string(press));
+        measuredAtLastPress = now;
+        Status();
+        switch (press++ % 3) {
+            case 0:
+                rt_test::Click(panel(), BTNGet);
+                ++gets;
+                if (power != 700 || para15 != 15 || tolerance != 90)
+                    failures.push_back("Get " + std::to_string(gets) + ": block not taken");
+                break;
+            case 1:
+                rt_test::Click(panel(), ButtonTeach);
+                ++teaches;
+                if (reference != sensor->ram()[2] || hold != 7)
+                    failures.push_back("Teach " + std::to_string(teaches) + ": block not taken");
+                break;
+            default:
+                rt_test::Click(panel(), BTNSend);
+                ++sends;
+                break;
+        }
+        for (const std::string& s : Status())
+            if (s != "Receive..." && s != "Transmit Ok!" && s != "Line Ok!" && s != "Transmit..." &&
+                s != "Teach new Reference-Value ...")
+                failures.push_back(s);
+        if (press == 18)
+            rt_test::Click(panel(), BTNStop);
+    });
+    presser.start();
+    rt_test::Click(panel(), BTNRun);  // returns at Stop, or stuck for good
+    presser.stop();
+
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+    EXPECT_EQ(gets + teaches + sends, 18);
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
 }
 
 TEST_F(Scope, LateReplyAfterStopIsPlottedByTheNextRun) {
