@@ -21,6 +21,9 @@ void ReportReadFailure(const char* path, int code, int expected, const char* not
         case FILE_ERR_FORMAT:
             ShowStatusF("%s: element %d %s", name, ArrayFileErrorIndex(), notANumber);
             break;
+        case FILE_ERR_NOT_FILE:
+            ShowStatusF("%s is not a regular file", name);
+            break;
         default:
             ShowStatusF("Cannot open %s", name);
             break;

@@ -49,11 +49,12 @@ constexpr int FILE_ASCII = 1;
 constexpr int FILE_TRUNCATE = 0;
 
 // Array-file failures (negative results of ArrayToFile / FileToArray).
-constexpr int FILE_ERR_OPEN = -1;    // the file cannot be opened
-constexpr int FILE_ERR_SHORT = -2;   // fewer numbers than requested
-constexpr int FILE_ERR_FORMAT = -3;  // a token that is not a number of the element type
-constexpr int FILE_ERR_WRITE = -4;   // writing or replacing the file failed
-constexpr int FILE_ERR_ARGS = -5;    // bad count, groups, type or null pointer
+constexpr int FILE_ERR_OPEN = -1;      // the file cannot be opened
+constexpr int FILE_ERR_SHORT = -2;     // fewer numbers than requested
+constexpr int FILE_ERR_FORMAT = -3;    // a token that is not a number of the element type
+constexpr int FILE_ERR_WRITE = -4;     // writing or replacing the file failed
+constexpr int FILE_ERR_ARGS = -5;      // bad count, groups, type or null pointer
+constexpr int FILE_ERR_NOT_FILE = -6;  // a FIFO, device, socket or directory, not a regular file
 
 // FileSelectPopup buttons and results.
 constexpr int BUTTON_OK = 0;

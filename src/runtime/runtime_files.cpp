@@ -3,25 +3,43 @@
 // Writing puts each group on one line, its values separated by a tab and each
 // right-aligned in the field width (a wider value is written whole). The file
 // is replaced through a temporary file beside it that is renamed over the old
-// one, so a failed write never leaves a truncated or half-written file.
+// one, so a failed write never leaves a truncated or half-written file. A
+// symbolic link is written through (its target is replaced, the link kept);
+// a name that leads to anything but a regular file (a FIFO, a device, a
+// directory) is refused and left alone, since the rename would replace it.
 //
 // Reading takes the numbers in order, whatever whitespace or commas separate
 // them and however they are split over lines, so files laid out in rows or in
 // columns by other tools load too. Exactly the requested count is read and
 // anything after it is ignored. The caller's array is written only when every
 // number was read and valid.
-#include <QByteArray>
+//
+// The reader takes the file in fixed-size chunks and stops as soon as it has
+// the numbers it needs (reading at most one chunk beyond the last of them), so
+// a huge file costs no more memory than a small one. A token longer than any
+// number could be written fails at once. Only regular files are read: a FIFO
+// or a device could block the reader or feed it without end, so such names are
+// refused before anything is read, without waiting for a writer.
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
+
+#if !defined(Q_OS_WIN) && !defined(_WIN32)
+#define ORV_POSIX_FILES 1
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "runtime/runtime.h"
 
@@ -79,6 +97,132 @@ bool ParseToken(const char* begin, const char* end, int dataType, uint32_t* out)
     return true;
 }
 
+// The reader's bounds: its staging buffer holds at most kMaxReadElements
+// numbers (4 MiB), and a token may be this long (a number is at most 11
+// characters; leading zeros are allowed up to the limit).
+constexpr int kMaxReadElements = 1 << 20;
+constexpr std::size_t kMaxTokenLength = 32;
+constexpr std::size_t kChunkSize = 4096;
+
+// A regular file read sequentially in chunks of kChunkSize bytes.
+class ChunkReader {
+  public:
+    static constexpr int kEnd = -1;     // the end of the file
+    static constexpr int kFailed = -2;  // a read error
+
+    ChunkReader() = default;
+    ChunkReader(const ChunkReader&) = delete;
+    ChunkReader& operator=(const ChunkReader&) = delete;
+    ~ChunkReader() {
+#ifdef ORV_POSIX_FILES
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+#endif
+    }
+
+    // Opens a regular file: 0, FILE_ERR_OPEN or FILE_ERR_NOT_FILE.
+    int Open(const char* fileName) {
+#ifdef ORV_POSIX_FILES
+        // Look before opening: opening a device can have effects of its own
+        // (a terminal, a tape). The descriptor is looked at again after the
+        // open in case the name was replaced in between. O_NONBLOCK keeps the
+        // open from waiting for a FIFO's writer; it stays set, so a file that
+        // only claims to be regular (some /proc entries) cannot block a read.
+        struct stat st {};
+        if (::stat(fileName, &st) == 0 && !S_ISREG(st.st_mode)) {
+            return FILE_ERR_NOT_FILE;
+        }
+        fd_ = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0) {
+            return FILE_ERR_OPEN;
+        }
+        if (::fstat(fd_, &st) != 0) {
+            return FILE_ERR_OPEN;
+        }
+        return S_ISREG(st.st_mode) ? 0 : FILE_ERR_NOT_FILE;
+#else
+        const QString path = QFile::decodeName(fileName);
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile()) {
+            return FILE_ERR_NOT_FILE;
+        }
+        file_.setFileName(path);
+        return file_.open(QIODevice::ReadOnly) ? 0 : FILE_ERR_OPEN;
+#endif
+    }
+
+    // At the start: reads until at least `count` (at most a chunk) bytes
+    // wait or the file ends; false on a read error.
+    bool Fill(std::size_t count) {
+        while (len_ < count && !ended_) {
+            const long long got = ReadSome(buffer_.data() + len_, buffer_.size() - len_);
+            if (got < 0) {
+                return false;
+            }
+            ended_ = got == 0;
+            len_ += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    std::size_t Available() const {
+        return len_ - pos_;
+    }
+    const char* Peek() const {
+        return buffer_.data() + pos_;
+    }
+    void Skip(std::size_t n) {
+        pos_ += n;
+    }
+
+    // The next byte (0..255), kEnd or kFailed.
+    int Next() {
+        if (pos_ == len_) {
+            if (ended_) {
+                return kEnd;
+            }
+            len_ = 0;
+            pos_ = 0;
+            const long long got = ReadSome(buffer_.data(), buffer_.size());
+            if (got < 0) {
+                return kFailed;
+            }
+            if (got == 0) {
+                ended_ = true;
+                return kEnd;
+            }
+            len_ = static_cast<std::size_t>(got);
+        }
+        return static_cast<unsigned char>(buffer_[pos_++]);
+    }
+
+  private:
+    // One read of at most `size` bytes: the count, 0 at the end, -1 on error.
+    long long ReadSome(char* to, std::size_t size) {
+#ifdef ORV_POSIX_FILES
+        for (;;) {
+            const ssize_t got = ::read(fd_, to, size);
+            if (got >= 0 || errno != EINTR) {
+                return got;
+            }
+        }
+#else
+        return file_.read(to, static_cast<qint64>(size));
+#endif
+    }
+
+#ifdef ORV_POSIX_FILES
+    int fd_ = -1;
+#else
+    QFile file_;
+#endif
+    std::array<char, kChunkSize> buffer_{};
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    bool ended_ = false;
+};
+
 }  // namespace
 
 int ArrayToFile(const char* fileName, const void* array, int dataType, int numberOfElements,
@@ -114,9 +258,18 @@ int ArrayToFile(const char* fileName, const void* array, int dataType, int numbe
         text.push_back('\n');
     }
 
+    // QSaveFile follows symbolic links to the file they name and renames its
+    // temporary file over that; anything but a regular file there (a FIFO, a
+    // device, a directory) would be replaced by the rename, so it is refused.
+    const QString path = QFile::decodeName(fileName);
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        return FILE_ERR_NOT_FILE;
+    }
+
     // QSaveFile (Qt 6.4) commits even after a failed buffered write, so the
     // file is written unbuffered and every result is checked before commit.
-    QSaveFile file(QFile::decodeName(fileName));
+    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return FILE_ERR_WRITE;
     }
@@ -137,50 +290,53 @@ int FileToArray(const char* fileName, void* array, int dataType, int numberOfEle
     lastErrorIndex = 0;
     if (fileName == nullptr || fileName[0] == '\0' ||
         !ValidShape(array, dataType, numberOfElements, numberOfGroups, arrayDataOrder, fileType) ||
-        fileLayout != 0) {
+        numberOfElements > kMaxReadElements || fileLayout != 0) {
         return FILE_ERR_ARGS;
     }
 
-    const QString path = QFile::decodeName(fileName);
-    if (QFileInfo(path).isDir()) {
-        return FILE_ERR_OPEN;
+    ChunkReader in;
+    const int opened = in.Open(fileName);
+    if (opened != 0) {
+        return opened;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return FILE_ERR_OPEN;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return FILE_ERR_OPEN;
-    }
-
-    const char* p = content.constData();
-    const char* const end = p + content.size();
     // A byte-order mark written by some editors is not part of the first number.
-    if (end - p >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
-        p += 3;
+    if (!in.Fill(3)) {
+        return FILE_ERR_OPEN;
+    }
+    if (in.Available() >= 3 && std::memcmp(in.Peek(), "\xEF\xBB\xBF", 3) == 0) {
+        in.Skip(3);
     }
 
     std::vector<uint32_t> values(static_cast<std::size_t>(numberOfElements));
+    std::array<char, kMaxTokenLength> token{};
+    std::size_t tokenLength = 0;
     int found = 0;
     while (found < numberOfElements) {
-        while (p != end && IsSeparator(*p)) {
-            ++p;
+        const int c = in.Next();
+        if (c == ChunkReader::kFailed) {
+            return FILE_ERR_OPEN;
         }
-        if (p == end) {
-            lastErrorIndex = found;
-            return FILE_ERR_SHORT;
+        const bool atEnd = c == ChunkReader::kEnd;
+        if (atEnd || IsSeparator(static_cast<char>(c))) {
+            if (tokenLength > 0) {
+                if (!ParseToken(token.data(), token.data() + tokenLength, dataType,
+                                &values[static_cast<std::size_t>(found)])) {
+                    lastErrorIndex = found;
+                    return FILE_ERR_FORMAT;
+                }
+                ++found;
+                tokenLength = 0;
+            } else if (atEnd) {
+                lastErrorIndex = found;
+                return FILE_ERR_SHORT;
+            }
+            continue;
         }
-        const char* tokenEnd = p;
-        while (tokenEnd != end && !IsSeparator(*tokenEnd)) {
-            ++tokenEnd;
-        }
-        if (!ParseToken(p, tokenEnd, dataType, &values[static_cast<std::size_t>(found)])) {
-            lastErrorIndex = found;
+        if (tokenLength == token.size()) {
+            lastErrorIndex = found;  // longer than any number: no need to see its end
             return FILE_ERR_FORMAT;
         }
-        ++found;
-        p = tokenEnd;
+        token[tokenLength++] = static_cast<char>(c);
     }
 
     // Both element types are 32 bits wide; the bit patterns copy unchanged.

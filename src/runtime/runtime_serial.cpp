@@ -18,6 +18,9 @@
 // is reached, then posts again while enough bytes remain. Only the notify-count
 // event (COM_EVT_RXCOUNT) is ever raised.
 //
+// On Linux a USB adapter with a latency timer above 1 ms is set to low latency
+// at every open (see usb_latency.h); the line log says what was found and done.
+//
 // A device that vanishes (USB adapter pulled, simulator closed the line) is
 // marked dead on its first read error: the port is closed underneath at the
 // next event processing so it stops waking the event loop, reads and writes
@@ -43,10 +46,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/serial.h>
+#endif
 
 #include "runtime/diag.h"
 #include "runtime/runtime.h"
 #include "runtime/runtime_internal.h"
+#include "runtime/usb_latency.h"
 
 namespace {
 
@@ -250,7 +258,93 @@ int OpenFailure(int port, const QString& device, int code, const QString& why) {
     return code;
 }
 
+#ifdef Q_OS_LINUX
+// The leading number of a small sysfs attribute file, or -1.
+int ReadTimerMs(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    char text[16] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    bool ok = false;
+    const int ms = n > 0 ? QByteArray(text, n).trimmed().toInt(&ok) : -1;
+    return ok && ms >= 0 ? ms : -1;
+}
+
+bool WriteTimerMs(const QByteArray& path, const char* text) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const auto len = static_cast<ssize_t>(std::strlen(text));
+    const bool ok = ::write(fd, text, static_cast<std::size_t>(len)) == len;
+    return ::close(fd) == 0 && ok;
+}
+
+// Sets the serial driver's low-latency flag; false where the driver has no
+// such setting (a pseudo-terminal) or refuses it.
+bool SetLowLatencyFlag(int fd) {
+    serial_struct ss{};
+    if (fd < 0 || ioctl(fd, TIOCGSERIAL, &ss) != 0)
+        return false;
+    if (ss.flags & ASYNC_LOW_LATENCY)
+        return true;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &ss) == 0;
+}
+#endif
+
 }  // namespace
+
+orv_rt::UsbLatency orv_rt::AdjustUsbLatency(const QString& label, const QString& ttyName,
+                                            const QString& sysClassTty, int fd) {
+    UsbLatency r;
+#ifdef Q_OS_LINUX
+    if (ttyName.isEmpty())
+        return r;
+    const QString file = sysClassTty + QLatin1Char('/') + ttyName + QStringLiteral("/device/latency_timer");
+    const QByteArray path = QFile::encodeName(file);
+    r.foundMs = ReadTimerMs(path);
+    r.nowMs = r.foundMs;
+    if (r.foundMs < 0)
+        return r;  // not a USB adapter with a latency timer
+    if (r.foundMs <= 1) {
+        qCDebug(lcLine).noquote() << label +
+                                         QStringLiteral(": USB adapter latency timer %1 ms").arg(r.foundMs);
+        return r;
+    }
+    QString how;
+    if (SetLowLatencyFlag(fd)) {
+        r.nowMs = ReadTimerMs(path);
+        how = QStringLiteral("by the driver's low-latency flag");
+    }
+    if (r.nowMs != 1 && WriteTimerMs(path, "1\n")) {
+        r.nowMs = ReadTimerMs(path);
+        how = QStringLiteral("by writing latency_timer");
+    }
+    if (r.nowMs == 1) {
+        qCDebug(lcLine).noquote() << label +
+                                         QStringLiteral(": USB adapter latency timer %1 ms, set to 1 ms (%2)")
+                                             .arg(r.foundMs)
+                                             .arg(how);
+        return r;
+    }
+    qCDebug(lcLine).noquote()
+        << label + QStringLiteral(
+                       ": USB adapter latency timer %1 ms, cannot set it to 1 ms: each reply may wait up to "
+                       "%1 ms more. To set it: echo 1 | sudo tee %2, or for good a udev rule such as "
+                       "ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", "
+                       "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-usb-serial-latency.rules")
+                       .arg(r.nowMs)
+                       .arg(file);
+#else
+    Q_UNUSED(label);
+    Q_UNUSED(ttyName);
+    Q_UNUSED(sysClassTty);
+    Q_UNUSED(fd);
+#endif
+    return r;
+}
 
 const char* ComPortDevice(int port) {
     if (!ValidPort(port))
@@ -323,6 +417,12 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     p.checkPosted = false;
     ++p.generation;
     qCDebug(lcLine).noquote() << PortLabel(port) << "open" << device << baudRate << "baud";
+#ifdef Q_OS_LINUX
+    // By its real name: the port may be named through a link (/dev/serial/by-id/...).
+    orv_rt::AdjustUsbLatency(PortLabel(port) + QLatin1Char(' ') + device,
+                             QFileInfo(QFileInfo(device).canonicalFilePath()).fileName(),
+                             QStringLiteral("/sys/class/tty"), static_cast<int>(dev->handle()));
+#endif
     return 0;
 }
 

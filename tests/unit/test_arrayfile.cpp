@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <array>
 #include <cstdint>
@@ -15,7 +17,10 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "gui/filestatus.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -127,8 +132,6 @@ TEST_F(ArrayFile, FailedReadsLeaveTheArrayAndTellWhere) {
     auto got = sentinel;
     EXPECT_EQ(FILE_ERR_OPEN,
               FileToArray(Path("missing.dat").c_str(), got.data(), TYPE_UINT, 4, 1, 0, 0, FILE_ASCII));
-    EXPECT_EQ(FILE_ERR_OPEN,
-              FileToArray(dir.path().toStdString().c_str(), got.data(), TYPE_UINT, 4, 1, 0, 0, FILE_ASCII));
     EXPECT_EQ(sentinel, got);
 }
 
@@ -144,6 +147,88 @@ TEST_F(ArrayFile, BadArgumentsAreRefused) {
     EXPECT_EQ(FILE_ERR_ARGS, FileToArray(path.c_str(), a.data(), TYPE_INT, -1, 1, 0, 0, FILE_ASCII));
     EXPECT_EQ(FILE_ERR_ARGS, FileToArray(path.c_str(), nullptr, TYPE_INT, 4, 1, 0, 0, FILE_ASCII));
     EXPECT_EQ(FILE_ERR_ARGS, FileToArray("", a.data(), TYPE_INT, 4, 1, 0, 0, FILE_ASCII));
+    // The count is bounded before anything is allocated or read.
+    EXPECT_EQ(FILE_ERR_ARGS,
+              FileToArray(path.c_str(), a.data(), TYPE_INT, (1 << 20) + 1, 1, 0, 0, FILE_ASCII));
+}
+
+TEST_F(ArrayFile, NumbersStraddlingTheReadChunksParse) {
+    // The reader takes the file in pieces of a few KiB: the numbers, the
+    // longest accepted token among them, are cut at every place by the first
+    // two edges of 4 or 8 KiB pieces; the file ends after them or goes on.
+    const std::string longest = "00000000000000000000002147483647";  // 32 characters
+    for (const std::size_t edge : {std::size_t{4096}, std::size_t{8192}}) {
+        for (std::size_t pad = edge - 48; pad <= edge + 1; ++pad) {
+            const std::string text = "\xEF\xBB\xBF" + std::string(pad, ' ') + "-2147483648,\n" + longest;
+            const std::string path = Write("edge.dat", pad % 2 == 0 ? text : text + "\n7");
+            std::array<int32_t, 2> got{};
+            ASSERT_EQ(0, FileToArray(path.c_str(), got.data(), TYPE_INT, 2, 1, 0, 0, FILE_ASCII)) << pad;
+            ASSERT_EQ((std::array<int32_t, 2>{INT32_MIN, INT32_MAX}), got) << pad;
+        }
+    }
+}
+
+TEST_F(ArrayFile, HugeFileIsReadOnlyAsFarAsNeeded) {
+    // 64 GiB, nearly all of it a hole that reads as zero bytes: the fourth
+    // token is a run of NULs, refused once it is longer than any number.
+    const std::string path = Write("huge.dat", "1 2 3\n");
+    if (truncate(path.c_str(), off_t{64} << 30) != 0) {
+        GTEST_SKIP() << "the file system refuses a 64 GiB sparse file";
+    }
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    std::array<uint32_t, 16> got{};
+    EXPECT_EQ(FILE_ERR_FORMAT, FileToArray(path.c_str(), got.data(), TYPE_UINT, 16, 1, 0, 0, FILE_ASCII));
+    EXPECT_EQ(3, ArrayFileErrorIndex());
+    EXPECT_EQ(0, FileToArray(path.c_str(), got.data(), TYPE_UINT, 3, 1, 0, 0, FILE_ASCII));
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 4096) << "peak resident memory grew (KiB)";
+}
+
+TEST_F(ArrayFile, OnlyRegularFilesAreReadAndReplaced) {
+    // A FIFO without a writer would block a reader for good; devices read as
+    // empty or without end.
+    const std::string fifo = Path("fifo"), fifoLink = Path("fifo.lnk"), here = dir.path().toStdString();
+    ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 && symlink(fifo.c_str(), fifoLink.c_str()) == 0);
+    for (const std::string& name :
+         {fifo, fifoLink, std::string("/dev/null"), std::string("/dev/urandom"), here}) {
+        std::array<uint32_t, 2> got{5, 6};
+        EXPECT_EQ(FILE_ERR_NOT_FILE, FileToArray(name.c_str(), got.data(), TYPE_UINT, 2, 1, 0, 0, FILE_ASCII))
+            << name;
+        EXPECT_EQ((std::array<uint32_t, 2>{5, 6}), got) << name;
+    }
+    orv::ReportReadFailure(fifo.c_str(), FILE_ERR_NOT_FILE, 2, "is not a number");
+    EXPECT_STREQ("fifo is not a regular file", orv::szStatus.data());
+
+    // Writing would rename a regular file over them. The superuser may do so
+    // over /dev/null: it gets a null device of its own, so a fault never
+    // replaces the system's.
+    std::vector<std::string> targets{fifoLink, here, "/dev/null"};
+    if (geteuid() == 0) {
+        targets.back() = Path("null");
+        if (mknod(targets.back().c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+            targets.pop_back();
+        }
+    }
+    const auto inode = [](const std::string& name) {
+        struct stat st {};
+        return stat(name.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const std::array<uint32_t, 2> u{1, 2};
+    for (const std::string& name : targets) {
+        const auto was = inode(name);
+        EXPECT_EQ(FILE_ERR_NOT_FILE,
+                  ArrayToFile(name.c_str(), u.data(), TYPE_UINT, 2, 1, 0, 0, 0, 4, FILE_ASCII, FILE_TRUNCATE))
+            << name;
+        EXPECT_EQ(was, inode(name)) << name;
+    }
+
+    // A link to a regular file is written through; the link stays.
+    const std::string target = Write("target.dat", "9 8\n"), link = Path("link.dat");
+    ASSERT_EQ(0, symlink("target.dat", link.c_str()));
+    ASSERT_EQ(0, ArrayToFile(link.c_str(), u.data(), TYPE_UINT, 2, 1, 0, 0, 0, 4, FILE_ASCII, FILE_TRUNCATE));
+    EXPECT_EQ("   1\t   2\n", Read(target));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(link)).isSymLink());
 }
 
 TEST_F(ArrayFile, WriteFailingHalfwayKeepsTheOldFileWhole) {

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +20,7 @@
 
 #include "kxsim.h"
 #include "runtime/runtime.h"
+#include "runtime/usb_latency.h"
 
 namespace {
 
@@ -316,4 +321,43 @@ TEST_F(RuntimeSerial, LineThatHangsUpNeitherCrashesNorSpins) {
     ASSERT_EQ(OpenPort1(), 0);
     ASSERT_EQ(Write(1, echo_), 36);
     EXPECT_EQ(Read(1, buf, 36), 36);
+}
+
+TEST(RuntimeSerialUsb, LatencyTimerIsLoweredWhereAllowed) {
+    EnsureApp();
+    static QStringList log;
+    QLoggingCategory::setFilterRules(QStringLiteral("orvanscope.line.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { log << text; });
+
+    // A stand-in for /sys/class/tty: ttyUSB0 writable at 16 ms; ttyUSB1 a
+    // link to a sysctl file that holds a number above 1 and refuses writes
+    // even from the superuser; ttyS0 without a timer.
+    QTemporaryDir sys;
+    const auto timer = [&](const char* tty) { return sys.path() + "/" + tty + "/device/latency_timer"; };
+    for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0"})
+        ASSERT_TRUE(QDir(sys.path()).mkpath(QString(tty) + "/device"));
+    QFile usb0(timer("ttyUSB0"));
+    ASSERT_TRUE(usb0.open(QIODevice::WriteOnly) && usb0.write("16\n") == 3 && usb0.flush());
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/sys/kernel/ngroups_max"), timer("ttyUSB1")));
+
+    const orv_rt::UsbLatency set = orv_rt::AdjustUsbLatency("COM1 /dev/ttyUSB0", "ttyUSB0", sys.path(), -1);
+    EXPECT_EQ(16, set.foundMs);
+    EXPECT_EQ(1, set.nowMs);  // read back from the file
+    ASSERT_EQ(1, log.size());
+    EXPECT_TRUE(log[0].startsWith("COM1 /dev/ttyUSB0: USB adapter latency timer 16 ms, set to 1 ms"))
+        << log[0].toStdString();
+
+    const orv_rt::UsbLatency kept = orv_rt::AdjustUsbLatency("COM2 /dev/ttyUSB1", "ttyUSB1", sys.path(), -1);
+    EXPECT_GT(kept.foundMs, 1);
+    EXPECT_EQ(kept.foundMs, kept.nowMs);
+    ASSERT_EQ(2, log.size());
+    EXPECT_TRUE(log[1].contains("echo 1 | sudo tee " + timer("ttyUSB1")) && log[1].contains("udev"))
+        << log[1].toStdString();
+
+    EXPECT_EQ(-1, orv_rt::AdjustUsbLatency("COM3 /dev/ttyS0", "ttyS0", sys.path(), -1).foundMs);
+    EXPECT_EQ(2, log.size());
+
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
 }
