@@ -27,8 +27,19 @@ kxsim::Frame Frame(std::uint16_t sync, std::uint16_t order, const kxsim::Block& 
     return kxsim::MakeFrame(sync, order, words);
 }
 
+kxsim::Options LineOptions(kxsim::Options options) {
+    // ORV_TEST_LINE=trickle: every reply arrives a few bytes at a time, in the
+    // bursts of a USB adapter, as on a real line.
+    const char* line = std::getenv("ORV_TEST_LINE");
+    if (line != nullptr && std::string(line) == "trickle") {
+        options.trickleBytes = 4;
+        options.usbLatencyMs = 2;
+    }
+    return options;
+}
+
 void App::SetUp() {
-    sensor = std::make_unique<kxsim::Sensor>(SensorOptions());
+    sensor = std::make_unique<kxsim::Sensor>(LineOptions(SensorOptions()));
     std::string error;
     ASSERT_TRUE(sensor->start(&error)) << error;
     const std::string device = Port1Device().empty() ? sensor->devicePath() : Port1Device();

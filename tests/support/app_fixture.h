@@ -21,6 +21,10 @@ int LoadMainPanel();
 // A 36-byte frame as the program would send it.
 kxsim::Frame Frame(std::uint16_t sync, std::uint16_t order, const kxsim::Block& words);
 
+// The sensor's options with the line the tests run against: whole replies, or
+// with ORV_TEST_LINE=trickle replies handed over in pieces like a real line.
+kxsim::Options LineOptions(kxsim::Options options);
+
 // The program started against a simulated sensor. SetUp starts the sensor,
 // maps port 1 to it and runs the start-up steps (engine, panel, variables,
 // port and line check) but not the event loop; TearDown shuts down.
