@@ -173,7 +173,7 @@ const char* const kPageError[] = {
 const char* const kLastPageOk = "ok : T460 FLASH page7-write 255 words!";
 
 // Send with the file target and the project's correction source chosen.
-class FlashFault : public Faulty, public ::testing::WithParamInterface<Case> {
+class FlashProgramming : public Faulty {
   protected:
     QTemporaryDir dir;
 
@@ -214,6 +214,8 @@ class FlashFault : public Faulty, public ::testing::WithParamInterface<Case> {
         }
     }
 };
+
+class FlashFault : public FlashProgramming, public ::testing::WithParamInterface<Case> {};
 
 }  // namespace
 
@@ -262,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FlashFault,
 
 namespace {
 
-class FlashNoise : public FlashFault {};
+class FlashNoise : public FlashProgramming {};
 
 }  // namespace
 
@@ -319,3 +321,52 @@ TEST_P(FlashLate, OneLateReplyFailsOnlyItsPage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FlashLate, ::testing::Values(Case{"LateReply", {}}), CaseName);
+
+namespace {
+
+struct LateCase {
+    const char* name;
+    bool data;
+    int lateMs;
+    std::vector<int> failedPages;
+};
+
+void PrintTo(const LateCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FlashLateCases : public FlashProgramming, public ::testing::WithParamInterface<LateCase> {};
+
+}  // namespace
+
+// A reply of block 3 of page 5 comes after its exchange has given up: that
+// page fails, and the late reply answers no later frame, so the pages after
+// it are programmed. A sensor that late also answers the next page's first
+// frame behind it: more than about 4 s late, that page fails as well.
+TEST_P(FlashLateCases, ALateReplyFailsItsPageAndNoOther) {
+    const LateCase& c = GetParam();
+    kxsim::FlashFault f;
+    f.enabled = true;
+    f.page = 5;
+    f.block = 3;
+    f.data = c.data;
+    f.lateMs = c.lateMs;
+    sensor->setFlashFault(f);
+    Program();
+    const auto shown = Status();
+    for (int page = 4; page <= 7; ++page) {
+        const bool failed =
+            std::find(c.failedPages.begin(), c.failedPages.end(), page) != c.failedPages.end();
+        EXPECT_EQ(Count(shown, kPageError[page - 4]), failed ? 1 : 0) << "page " << page;
+        if (failed)
+            continue;
+        const kxsim::Page got = sensor->flashPage(page);
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(3 * ((page - 4) * 256 + i) + 1, got[i]) << "page " << page << " word " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FlashLateCases,
+                         ::testing::Values(LateCase{"Data3000", true, 3000, {5}},
+                                           LateCase{"Address5000", false, 5000, {5, 6}}),
+                         [](const ::testing::TestParamInfo<LateCase>& info) { return info.param.name; });

@@ -457,6 +457,7 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
         return;
 
     bool reply = false;
+    int lateMs = 0;  // a flash reply made late on purpose
     Block words{};
     switch (order) {
         case 1:
@@ -496,8 +497,12 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
             const int addr = in[1];
             std::uint16_t word = kAck;
             if (fl.flash.enabled && !fl.flash.data &&
-                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block)
-                word = fl.flash.word;
+                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block) {
+                if (fl.flash.lateMs > 0)
+                    lateMs = fl.flash.lateMs;
+                else
+                    word = fl.flash.word;
+            }
             flashAddress_ = word == kAck ? addr : -1;
             words[0] = word;
             reply = true;
@@ -510,8 +515,12 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
             if (addr >= kFlashBase && addr + kWords <= kFlashBase + kPages * kPageWords)
                 word = (addr - kFlashBase) % kPageWords == 0 ? 1 : 2;
             if (addr >= 0 && fl.flash.enabled && fl.flash.data &&
-                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block)
-                word = fl.flash.word;
+                addr == kFlashBase + kPageWords * fl.flash.page + kWords * fl.flash.block) {
+                if (fl.flash.lateMs > 0)
+                    lateMs = fl.flash.lateMs;
+                else
+                    word = fl.flash.word;
+            }
             if ((word == 1 || word == 2) && addr >= kFlashBase &&
                 addr + kWords <= kFlashBase + kPages * kPageWords) {
                 const int off = addr - kFlashBase;
@@ -546,7 +555,7 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
             n = static_cast<std::size_t>(fl.shortBytes);
         bytes.insert(bytes.end(), r.begin(), r.begin() + static_cast<std::ptrdiff_t>(n));
     }
-    schedule(out, std::move(bytes), arrivalMs);
+    schedule(out, std::move(bytes), arrivalMs + lateMs);
 }
 
 void Sensor::schedule(Outbox& out, std::vector<std::uint8_t> bytes, double arrivalMs) {

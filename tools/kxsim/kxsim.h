@@ -62,7 +62,8 @@
 //   echoWord      reply word 0 of order 7 instead of 170
 //   flashFault    reply word 0 of the address (order 20) or data (order 21)
 //                 exchange of one block of one page; a rejected block (data
-//                 reply other than 1 or 2) is not stored
+//                 reply other than 1 or 2) is not stored. With lateMs the
+//                 reply keeps its word and comes that much later instead
 //   hangupAfter   after the N-th frame received (and its reply, if any) the
 //                 sensor closes the line: 200 ms later both pty ends are
 //                 closed and the device disappears; later frames are ignored
@@ -106,6 +107,7 @@ struct FlashFault {
     int block = 0;      // 0..15
     bool data = false;  // false: the order-20 exchange, true: the order-21 exchange
     std::uint16_t word = 0;
+    int lateMs = 0;  // > 0: the reply keeps its word but comes this much later
 };
 
 struct Faults {

@@ -41,6 +41,8 @@ void Usage(std::FILE* out) {
         "  --flash-fault P,B,addr|data,WORD\n"
         "                       answer the flash address or data exchange of\n"
         "                       page P (4..7), block B (0..15) with WORD\n"
+        "  --flash-late P,B,addr|data,MS\n"
+        "                       answer that exchange MS milliseconds late\n"
         "  --hangup N           close the line after the N-th frame received\n"
         "  --dump-flash FILE    on exit write flash pages 4..7 to FILE, one word a line\n"
         "  --log                hex log of every frame to standard error\n"
@@ -58,8 +60,9 @@ bool ParseInt(const char* s, long lo, long hi, int& out) {
     return true;
 }
 
-bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f) {
-    // page,block,addr|data,word
+// page,block,addr|data,VALUE: VALUE is the reply word, or with `late` the
+// milliseconds by which the reply comes late.
+bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f, bool late) {
     std::string parts[4];
     std::size_t start = 0;
     for (int i = 0; i < 4; ++i) {
@@ -72,7 +75,7 @@ bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f) {
     int page = 0, block = 0, word = 0;
     if (!ParseInt(parts[0].c_str(), 0, kxsim::kPages - 1, page) ||
         !ParseInt(parts[1].c_str(), 0, kxsim::kBlocksPerPage - 1, block) ||
-        !ParseInt(parts[3].c_str(), 0, 65535, word))
+        !ParseInt(parts[3].c_str(), late ? 1 : 0, late ? 600000 : 65535, word))
         return false;
     if (parts[2] != "addr" && parts[2] != "data")
         return false;
@@ -80,7 +83,8 @@ bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f) {
     f.page = page;
     f.block = block;
     f.data = parts[2] == "data";
-    f.word = static_cast<std::uint16_t>(word);
+    f.word = late ? 0 : static_cast<std::uint16_t>(word);
+    f.lateMs = late ? word : 0;
     return true;
 }
 
@@ -138,8 +142,8 @@ int main(int argc, char* argv[]) {
         } else if (a == "--hangup") {
             if (!intArg(0, 1000000000, opts.faults.hangupAfter))
                 return bad("bad value for");
-        } else if (a == "--flash-fault") {
-            if (!hasValue || !ParseFlashFault(argv[++i], opts.faults.flash))
+        } else if (a == "--flash-fault" || a == "--flash-late") {
+            if (!hasValue || !ParseFlashFault(argv[++i], opts.faults.flash, a == "--flash-late"))
                 return bad("bad value for");
         } else {
             return bad("unknown or incomplete option");
