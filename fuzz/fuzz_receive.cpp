@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary byte streams arriving on the line, in arbitrary
-// chunks, through the receive notification, the decoder, the live chart and
-// the comparators, and the line check reading a reply directly.
+// chunks, through the receive notification, the frame finder, the decoder,
+// the live chart and the comparators, and the line check reading a reply
+// directly. Every frame taken must begin with a frame header.
 #include <cstddef>
 #include <cstdint>
 
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fake_rt::Reset();
     orv::com = 1;
     OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096);
+    orv::FlushRxQueue(1);  // nothing held over from the last input
     if (size < 2)
         return 0;
 
@@ -36,8 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         // The runtime only notifies with 36 or more bytes waiting; also try the
         // other event bits, which must be ignored.
         orv::RX_Receive_Function(1, (mode & 2) ? 0x0006 : 0x8006, nullptr);
-        while (fake_rt::Pending(1) >= 36) {
+        if (mode & 8) {
+            Delay(orv::RX_QUIET);  // the line goes quiet between chunks
+            orv::ServiceRx();
+        }
+        while (fake_rt::Pending(1) > 0) {
+            orv::rx_flag = 0;
             orv::RX_Receive_Function(1, 0x8000, nullptr);
+            if (orv::rx_flag == 1 &&
+                !orv::HeaderPrefix(reinterpret_cast<const uint8_t*>(orv::szReadBuf.data()), 4, orv::sync))
+                __builtin_trap();
             if (mode & 4)
                 orv::CopyPPtoVars();  // a Get takes the block as parameters
             if (orv::graphrefresh) {
