@@ -585,6 +585,15 @@ TEST_F(RuntimePanel, FileSelectPopupAnsweredByTheDriver) {
     EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, path), FILESEL_NEW);
     EXPECT_EQ(std::string(path), d + "/new.dat");
 
+    // Answered at once while the proposed file exists and stands selected in
+    // the dialog's list: the answer is the name typed, every time.
+    for (int k = 0; k < 10; ++k) {
+        rt_test::AnswerNextFileDialog(d + "/KXconfig.dat");
+        EXPECT_EQ(FileSelectPopup(d.c_str(), "KXpara.dat", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, path),
+                  FILESEL_NEW);
+        ASSERT_EQ(std::string(path), d + "/KXconfig.dat") << "attempt " << k;
+    }
+
     rt_test::AnswerNextFileDialog(d + "/KXpara.dat");
     EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Load", BUTTON_LOAD, 0, 1, 1, 0, path),
               FILESEL_EXISTING);
