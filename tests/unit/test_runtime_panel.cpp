@@ -120,8 +120,10 @@ TEST_F(RuntimePanel, PanelFileHasEveryControlWithItsKindAndStoredValue) {
         auto* spin = qobject_cast<QSpinBox*>(Widget(ctrl));
         ASSERT_NE(spin, nullptr) << ctrl;
         EXPECT_EQ(rt_test::Int(panel, ctrl), value) << ctrl;
-        EXPECT_EQ(spin->minimum(), 0);
-        EXPECT_EQ(spin->maximum(), 65535);
+        // Each field holds exactly what its word can: Power shows the word
+        // less 250.
+        EXPECT_EQ(spin->minimum(), ctrl == NumPower ? -250 : 0) << ctrl;
+        EXPECT_EQ(spin->maximum(), ctrl == NumPower ? 65285 : 65535) << ctrl;
         EXPECT_FALSE(spin->isReadOnly());
     }
     auto* value = qobject_cast<QSpinBox*>(Widget(NumValue));
