@@ -148,6 +148,12 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName) {
     std::string path = std::string("/tmp/") + fileName;
     return CopyPath(path.c_str(), fullPathName);
 }
+int FileInDirectory(const char* filePath, const char* directory) {
+    // No file system here: the text of the file's directory decides.
+    const char* slash = std::strrchr(filePath, '/');
+    const std::string dir = slash ? std::string(filePath, slash) : std::string(".");
+    return dir == directory ? 1 : 0;
+}
 void Delay(double seconds) {
     if (seconds > 0)
         now += seconds;

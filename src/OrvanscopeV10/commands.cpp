@@ -74,7 +74,22 @@ void SendToFile() {
     if (SelectParaFile(BUTTON_OK) <= 0)
         return;
     GetFullPathFromProject(CORR_SOURCE_FILE, dir_fname.data());
-    if (SamePathIgnoringCase(file_name.data(), dir_fname.data())) {
+    // The chosen file is the correction source when it is named like it
+    // (in any letter case) and lies in the project directory itself, however
+    // that directory was reached: through a symbolic link it is still the
+    // source and must not be overwritten by a parameter file, while another
+    // directory whose name differs only in case is not the project's.
+    const char* name = file_name.data();
+    for (const char* p = file_name.data(); *p != '\0'; ++p) {
+#ifdef _WIN32
+        if (*p == '\\')
+            name = p + 1;
+#endif
+        if (*p == '/')
+            name = p + 1;
+    }
+    if (SamePathIgnoringCase(name, CORR_SOURCE_FILE) &&
+        FileInDirectory(file_name.data(), proj_dir.data()) == 1) {
         // A refused source has already said why on the status line; nothing
         // of it may reach the sensor's flash.
         if (ReadCorrData(dir_fname.data()) >= 0)

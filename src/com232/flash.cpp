@@ -157,6 +157,66 @@ int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
     return count;
 }
 
+namespace {
+
+constexpr int FLASH_PAGES = 4;  // pages 4..7
+constexpr int FIRST_PAGE = 4;
+
+}  // namespace
+
+int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed) {
+    std::array<char, FLASH_PAGES> failed{};  // digits of the failed pages, in order
+    int n = 0;
+    char written = '0';  // a page that was written
+    for (int k = 0; k < FLASH_PAGES; ++k) {
+        const char digit = static_cast<char>('0' + FIRST_PAGE + k);
+        if ((failedPages >> k) & 1) {
+            failed[n++] = digit;
+        } else {
+            written = digit;
+        }
+    }
+    if (n == 0 && saveFailed == 0) {
+        return 0;
+    }
+    if (n == 0) {
+        SetStatus("error : KXlinear.dat not saved - flash written!");
+        return 1;
+    }
+    if (saveFailed == 0) {
+        // Every failed page by name: at most "page4 page5 page6 page7".
+        std::array<char, 32> list{};
+        int used = 0;
+        for (int i = 0; i < n; ++i) {
+            used += std::snprintf(list.data() + used, list.size() - static_cast<std::size_t>(used),
+                                  "%spage%c", i > 0 ? " " : "", failed[i]);
+        }
+        std::snprintf(szStatus.data(), szStatus.size(), "error : T460 FLASH %s not written!", list.data());
+        return 1;
+    }
+    // Both failed: the pages in short so that the text fits the status
+    // buffer; with three pages failed the one page written is named instead.
+    switch (n) {
+        case 1:
+            std::snprintf(szStatus.data(), szStatus.size(),
+                          "error : T460 FLASH page%c not written, KXlinear.dat not saved!", failed[0]);
+            break;
+        case 2:
+            std::snprintf(szStatus.data(), szStatus.size(),
+                          "error : T460 FLASH page%c,%c not written, KXlinear.dat not saved!", failed[0],
+                          failed[1]);
+            break;
+        case 3:
+            std::snprintf(szStatus.data(), szStatus.size(),
+                          "error : T460 FLASH only page%c written, KXlinear.dat not saved!", written);
+            break;
+        default:
+            SetStatus("error : T460 FLASH page4-7 not written, KXlinear.dat not saved!");
+            break;
+    }
+    return 1;
+}
+
 void SendCorrDataToFlash() {
     static const Page pages[] = {
         {PAGE4, &flashp4, "ok : T460 FLASH page4-write 255 words!",
@@ -169,9 +229,14 @@ void SendCorrDataToFlash() {
          "error : T460 FLASH page7-write <255 words!"},
     };
     constexpr int pageCount = static_cast<int>(sizeof pages / sizeof pages[0]);
+    static_assert(pageCount == FLASH_PAGES);
 
+    int32_t failedPages = 0;
     for (int i = 0; i < pageCount; ++i) {
         const int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
+        if (count <= 254) {
+            failedPages |= 1 << i;
+        }
         SetStatus(count > 254 ? pages[i].ok : pages[i].error);
         ShowStatus(szStatus.data());
         if (i + 1 < pageCount) {
@@ -179,6 +244,12 @@ void SendCorrDataToFlash() {
         }
     }
     SetCtrlVal(panelHandle, NumValue, 0);
+    // Page messages pass by within a fraction of a second: a failed page, or
+    // a table record that could not be saved, ends the run with a message
+    // that names it and stays.
+    if (ComposeFlashSummary(failedPages, corr_save_failed) != 0) {
+        ShowStatus(szStatus.data());
+    }
 }
 
 }  // namespace orv

@@ -24,8 +24,15 @@ constexpr double FLASH_PAGE_WAIT = 0.05;   // between two pages
 
 // Programs pages 4..7 from flashp4..flashp7; all four are always attempted.
 // Shows every data block's outcome and every page's message, counts the words
-// in NumValue and leaves it at 0.
+// in NumValue and leaves it at 0. When a page failed, or the build could not
+// save "KXlinear.dat" (corr_save_failed), it ends with a summary that names
+// what failed; otherwise page 7's ok message is the last text.
 void SendCorrDataToFlash();
+// Composes the closing summary in szStatus: `failedPages` has bit k set when
+// page 4 + k failed, `saveFailed` is 1 when "KXlinear.dat" was not saved.
+// Returns 1 when there is something to report, 0 (szStatus untouched) when
+// everything succeeded. The text always fits szStatus.
+int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed);
 // Programs one page in MAXBLOCK blocks. Returns 256 when every block passed.
 // When a block fails the page ends there and the result is the number of
 // words taken up to and including that block, at most 240, so that a stop in

@@ -17,6 +17,7 @@ namespace orv {
 
 std::array<int32_t, VCORR_LEN> vcorr{};
 std::array<int32_t, 256> flashp4{}, flashp5{}, flashp6{}, flashp7{};
+int32_t corr_save_failed = 0;
 
 namespace {
 
@@ -66,12 +67,21 @@ int ReadCorrData(const char* path) {
         ReportReadFailure(path, rc, CORR_ELEMENTS, "not an integer");
         return rc;
     }
+    // A position must name a table entry, and a value must fit the flash
+    // word it is programmed into: the frames carry 16 bits, so a larger or
+    // negative value would reach the sensor as another number.
     for (int j = 0; j < CORR_ENTRIES; ++j) {
         const int32_t pos = source[CORR_ENTRIES + j];
         if (pos < 0 || pos >= CORR_ENTRIES) {
             ShowStatusF("%s: pair %d position %ld out of 0..%d", FileBaseName(path), j,
                         static_cast<long>(pos), CORR_ENTRIES - 1);
             return CORR_ERR_POSITION;
+        }
+        const int32_t val = source[j];
+        if (val < 0 || val > CORR_VALUE_MAX) {
+            ShowStatusF("%s: pair %d value %ld out of 0..%ld", FileBaseName(path), j, static_cast<long>(val),
+                        static_cast<long>(CORR_VALUE_MAX));
+            return CORR_ERR_VALUE;
         }
     }
     std::copy(source.begin(), source.end(), vcorr.begin());
@@ -95,9 +105,12 @@ int ReadCorrData(const char* path) {
         vcorr[2 * CORR_ENTRIES + i] = t[i];
     }
     // The saved table is a record for the operator; the page buffers do not
-    // depend on it, so a failed save is reported and programming goes on.
+    // depend on it, so a failed save is reported, noted for the flash
+    // sequence's summary, and programming goes on.
+    corr_save_failed = 0;
     if (ArrayToFile(CORR_OUTPUT_FILE, vcorr.data(), TYPE_INT, CORR_ELEMENTS, CORR_GROUPS, 0, 0, 0,
                     CORR_FIELD_WIDTH, FILE_ASCII, FILE_TRUNCATE) < 0) {
+        corr_save_failed = 1;
         ShowStatusF("Cannot write %s", CORR_OUTPUT_FILE);
     }
 

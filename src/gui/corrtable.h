@@ -20,14 +20,23 @@ constexpr int CORR_FIELD_WIDTH = 6;
 constexpr int CORR_ERR_POSITION = -6;
 // ReadCorrData's refusal of a missing path.
 constexpr int CORR_ERR_NO_PATH = -7;
+// ReadCorrData's refusal when a pair's value does not fit a 16-bit flash word.
+constexpr int CORR_ERR_VALUE = -8;
+// Largest value a table entry can hold: the flash words are 16 bits.
+constexpr int32_t CORR_VALUE_MAX = 65535;
 
 extern std::array<int32_t, VCORR_LEN> vcorr;
 extern std::array<int32_t, 256> flashp4, flashp5, flashp6, flashp7;
+// 1 when the last build could not save "KXlinear.dat", else 0.
+extern int32_t corr_save_failed;
 
 // Builds the table from `path`, writes "KXlinear.dat" and fills the page
 // buffers. Returns 0, or a negative value when the source was refused (the
 // reason is on the status line and nothing was built or written: vcorr, the
-// page buffers and "KXlinear.dat" keep what they held).
+// page buffers and "KXlinear.dat" keep what they held). A source is refused
+// when it cannot be read whole, when a position lies outside 0..1023 or when
+// a value lies outside 0..65535. A build whose table file cannot be saved
+// still fills the page buffers; it says so and sets corr_save_failed.
 int ReadCorrData(const char* path);
 
 }  // namespace orv

@@ -1,5 +1,6 @@
-// The eight panel-mapped parameters. The panel shows `power` less 250; both
-// directions work modulo 65536, so every 16-bit power survives a round trip.
+// The eight panel-mapped parameters. The panel shows `power` less 250 as a
+// signed number, -250..65285, so every 16-bit power has its own panel value
+// and survives a round trip; the other fields show their words, 0..65535.
 #include "gui/panelmap.h"
 
 #include <cstdint>
@@ -26,7 +27,11 @@ void WriteWord(int control, uint16_t v) {
 }  // namespace
 
 void GetPanelValues() {
-    power = static_cast<uint16_t>(ReadWord(NumPower) + POWER_OFFSET);
+    // The Power field holds -250..65285, so adding the offset lands in
+    // 0..65535; the low 16 bits only guard against a value outside that.
+    int shown = 0;
+    GetCtrlVal(panelHandle, NumPower, &shown);
+    power = static_cast<uint16_t>((static_cast<uint32_t>(shown) + POWER_OFFSET) & 0xFFFFu);
     powermode = ReadWord(NumPowermode);
     reference = ReadWord(NumReference);
     tolerance = ReadWord(NumTolerance);
@@ -37,7 +42,7 @@ void GetPanelValues() {
 }
 
 void SetPanelValues() {
-    WriteWord(NumPower, static_cast<uint16_t>(power - POWER_OFFSET));
+    SetCtrlVal(panelHandle, NumPower, static_cast<int>(power) - POWER_OFFSET);
     WriteWord(NumPowermode, powermode);
     WriteWord(NumReference, reference);
     WriteWord(NumTolerance, tolerance);

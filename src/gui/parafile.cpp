@@ -24,6 +24,8 @@ void SendParaToFile() {
     if (ArrayToFile(file_name.data(), work.data(), TYPE_UINT, PNUM, 1, 0, 0, 0, PARA_FIELD_WIDTH, FILE_ASCII,
                     FILE_TRUNCATE) < 0) {
         ShowStatusF("Cannot write %s", FileBaseName(file_name.data()));
+    } else {
+        ShowStatusF("%s written", FileBaseName(file_name.data()));
     }
 }
 
@@ -49,11 +51,20 @@ void ReadParaFromFile() {
         return;
     }
 
-    // pp takes each word as read; the variables take its low 16 bits.
+    // Every word must fit its 16-bit variable: a larger number would be cut
+    // to another value without a word, so the file is refused whole.
+    for (int k = 0; k < PNUM; ++k) {
+        if (work[k] > PARA_WORD_MAX) {
+            ShowStatusF("%s: element %d out of 0..%lu", FileBaseName(file_name.data()), k,
+                        static_cast<unsigned long>(PARA_WORD_MAX));
+            return;
+        }
+    }
     for (int k = 0; k < PNUM; ++k) {
         pp[k] = static_cast<int32_t>(work[k]);
     }
     CopyPPtoVars();
+    ShowStatusF("%s loaded", FileBaseName(file_name.data()));
 }
 
 }  // namespace orv

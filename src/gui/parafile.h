@@ -1,24 +1,28 @@
 // The parameter file: the sixteen block words as ASCII text.
 #pragma once
 
+#include <cstdint>
+
 namespace orv {
 
 constexpr const char* PARA_FILE_DEFAULT = "KXpara.dat";
 constexpr const char* PARA_FILE_FILTER = "*.dat";
 constexpr const char* PARA_FILE_TITLE = "M-DOR-KX-T460 Parameter File";
 constexpr int PARA_FIELD_WIDTH = 4;
+constexpr uint32_t PARA_WORD_MAX = 65535;  // every word of the file fits 16 bits
 
 // Opens the parameter-file dialog (BUTTON_OK to save or choose, BUTTON_LOAD
 // to load) and leaves the chosen path in file_name. Returns > 0 when a path
 // was chosen; a path too long for the path buffers is refused with a message.
 int SelectParaFile(int button);
 // Reads the panel, builds the block and writes its sixteen words to
-// file_name, replacing the file. A failed write is reported on the status
-// line; a successful one leaves the status line as it is.
+// file_name, replacing the file. The outcome is shown on the status line:
+// "<name> written" or "Cannot write <name>".
 void SendParaToFile();
-// Asks for a parameter file and loads it into pp and the sixteen variables.
-// A cancelled dialog, or a file that cannot be opened or does not hold
-// sixteen unsigned 32-bit numbers, changes nothing; the latter is reported.
+// Asks for a parameter file and loads it into pp and the sixteen variables,
+// showing "<name> loaded". A cancelled dialog, or a file that cannot be
+// opened or does not hold sixteen numbers of 0..65535, changes nothing; the
+// latter is reported.
 void ReadParaFromFile();
 
 }  // namespace orv

@@ -146,6 +146,13 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, c
 
 int GetProjectDir(char* directoryPath);
 int GetFullPathFromProject(const char* fileName, char* fullPathName);
+// Whether the file `filePath` (which need not exist) lies in `directory`:
+// the file's directory and `directory` are compared as directories of the
+// file system, with symbolic links followed and letter case as the file
+// system treats it, never by the text of the paths. Returns 1 when they are
+// the same directory, 0 when not or when either does not exist, and a
+// negative value for a missing argument.
+int FileInDirectory(const char* filePath, const char* directory);
 
 // Blocks for `seconds` without processing events.
 void Delay(double seconds);

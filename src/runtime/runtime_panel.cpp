@@ -31,8 +31,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "runtime/diag.h"
@@ -617,6 +619,15 @@ int GetNumber(int panel, int control, double* v) {
         default:
             return ERR_BAD_CONTROL;
     }
+}
+
+// A path in the form the standard library's file system calls take.
+std::filesystem::path FsPath(const QString& path) {
+#ifdef _WIN32
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
 }
 
 QColor Rgb(int rgb) {
@@ -1232,6 +1243,21 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName) {
     const QString dir = S().projectDir.isEmpty() ? QDir::currentPath() : S().projectDir;
     const QString full = QDir::cleanPath(QDir(dir).absoluteFilePath(QFile::decodeName(fileName)));
     return CopyPath(QDir::toNativeSeparators(full), fullPathName);
+}
+
+int FileInDirectory(const char* filePath, const char* directory) {
+    if (!filePath || !directory)
+        return ERR_BAD_VALUE;
+    const QString fileDir = QFileInfo(QFile::decodeName(filePath)).absolutePath();
+    const QString dir = QFile::decodeName(directory);
+    if (fileDir.isEmpty() || dir.isEmpty())
+        return 0;
+    // The file system decides: both paths are opened as what they lead to
+    // and compared by identity, so a link and its target, or two spellings
+    // of one directory on a case-insensitive file system, are the same.
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(FsPath(fileDir), FsPath(dir), ec);
+    return !ec && same ? 1 : 0;
 }
 
 void Delay(double seconds) {

@@ -26,12 +26,15 @@ namespace {
 class FileTarget : public orv_test::App {
   protected:
     QTemporaryDir dir;
+    std::string proj;  // the project directory, dir/CaseProj
     std::size_t start = 0;
 
     void BeforeStartUp() override {
         // The project directory is the working directory at start-up.
         ASSERT_TRUE(dir.isValid());
-        ASSERT_EQ(0, chdir(dir.path().toLocal8Bit().constData()));
+        proj = dir.path().toStdString() + "/CaseProj";
+        ASSERT_EQ(0, mkdir(proj.c_str(), 0755));
+        ASSERT_EQ(0, chdir(proj.c_str()));
     }
     void SetUp() override {
         App::SetUp();
@@ -44,7 +47,7 @@ class FileTarget : public orv_test::App {
         start = sensor->framesReceived();
     }
 
-    std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+    std::string Path(const std::string& name) const { return proj + "/" + name; }
     static std::string Read(const std::string& path) {
         std::ifstream in(path);
         std::stringstream ss;
@@ -52,11 +55,11 @@ class FileTarget : public orv_test::App {
         return ss.str();
     }
     // A correction source whose table is 2·i + 5 at position i, pairs in
-    // reverse order.
-    void WriteSource(int32_t badPosition = -1) {
+    // reverse order; pair 3 may be given a bad position or value.
+    void WriteSource(int32_t badPosition = -1, int32_t badValue = -1) {
         std::ofstream out(Path("KXconfig.dat"));
         for (int j = 0; j < 1024; ++j)
-            out << 2 * (1023 - j) + 5 << (j % 16 == 15 ? "\n" : " ");
+            out << (j == 3 && badValue >= 0 ? badValue : 2 * (1023 - j) + 5) << (j % 16 == 15 ? "\n" : " ");
         for (int j = 0; j < 1024; ++j)
             out << (j == 3 && badPosition >= 0 ? badPosition : 1023 - j) << (j % 16 == 15 ? "\n" : " ");
         for (int j = 0; j < 1024; ++j)
@@ -95,11 +98,31 @@ TEST_F(FileTarget, SendWithTheProjectSourceInOtherCaseProgramsTheFlash) {
     EXPECT_EQ("Transmit...", shown.front());
 }
 
+// Page 5 refused and no table file possible: after every page message the
+// run ends on a text that names both failures, and it stays.
+TEST_F(FileTarget, PartlyFailedProgrammingEndsOnWhatFailed) {
+    WriteSource();
+    ASSERT_EQ(0, mkdir(Path("KXlinear.dat").c_str(), 0755));
+    sensor->setFlashFault({true, 5, 3, true, 0});
+    rt_test::AnswerNextFileDialog(Path("KXconfig.dat"));
+    rt_test::Press(panel(), orv::BTNSend);
+    const std::string last = "error : T460 FLASH page5 not written, KXlinear.dat not saved!";
+    ASSERT_TRUE(StatusShows(last, 30000));
+    const auto shown = Status();
+    EXPECT_EQ("ok : T460 FLASH page7-write 255 words!", shown[shown.size() - 2]);
+    rt_test::Pump(300);
+    EXPECT_EQ(last, rt_test::Text(panel(), orv::TextStatus));
+}
+
 TEST_F(FileTarget, RefusedSourceProgramsNothing) {
     WriteSource(2047);
     rt_test::AnswerNextFileDialog(Path("KXconfig.dat"));
     rt_test::Press(panel(), orv::BTNSend);
     ASSERT_TRUE(StatusShows("KXconfig.dat: pair 3 position 2047 out of 0..1023", 5000));
+    WriteSource(-1, 70000);  // a value no flash word can hold
+    rt_test::AnswerNextFileDialog(Path("KXconfig.dat"));
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(StatusShows("KXconfig.dat: pair 3 value 70000 out of 0..65535", 5000));
     rt_test::Pump(200);
     EXPECT_EQ(start, sensor->framesReceived());
     EXPECT_NE(0, access(Path("KXlinear.dat").c_str(), F_OK));
@@ -125,7 +148,31 @@ TEST_F(FileTarget, SendWithAnyOtherPathWritesAParameterFile) {
 
     rt_test::Pump(200);
     EXPECT_EQ(start, sensor->framesReceived());
-    EXPECT_EQ((std::vector<std::string>{"Transmit...", "Transmit..."}), Status());
+    EXPECT_EQ(
+        (std::vector<std::string>{"Transmit...", "mine.dat written", "Transmit...", "KXconfig.dat written"}),
+        Status());
+}
+
+// The source is known by its directory, not by the text of its path: through
+// a link it is programmed and kept; "caseproj" is not "CaseProj". The
+// proposed KXpara.dat exists: the dialog must return the name typed.
+TEST_F(FileTarget, TheSourceIsKnownByItsDirectoryNotByThePathText) {
+    WriteSource();
+    const std::string source = Read(Path("KXconfig.dat"));
+    { std::ofstream(Path("KXpara.dat")) << "1\n"; }
+    const std::string link = dir.path().toStdString() + "/link";
+    ASSERT_EQ(0, symlink(proj.c_str(), link.c_str()));
+    rt_test::AnswerNextFileDialog(link + "/KXconfig.dat");
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(StatusShows("ok : T460 FLASH page7-write 255 words!", 30000));
+    EXPECT_EQ(source, Read(Path("KXconfig.dat")));
+
+    const std::string other = dir.path().toStdString() + "/caseproj";
+    ASSERT_EQ(0, mkdir(other.c_str(), 0755));
+    rt_test::AnswerNextFileDialog(other + "/KXconfig.dat");
+    rt_test::Press(panel(), orv::BTNSend);
+    ASSERT_TRUE(StatusShows("KXconfig.dat written", 5000));
+    EXPECT_EQ(source, Read(Path("KXconfig.dat")));
 }
 
 TEST_F(FileTarget, GetLoadsAParameterFileWithoutTouchingThePort) {
@@ -137,6 +184,7 @@ TEST_F(FileTarget, GetLoadsAParameterFileWithoutTouchingThePort) {
     EXPECT_EQ(64, rt_test::Int(panel(), orv::NumTolerance));
     EXPECT_EQ(65535, orv::para15);
     EXPECT_EQ(BUTTON_LOAD, rt_test::LastFileDialog().button);
+    EXPECT_EQ((std::vector<std::string>{"Receive...", "KXpara.dat loaded"}), Status());
 
     rt_test::Pump(200);
     EXPECT_EQ(start, sensor->framesReceived());
@@ -150,6 +198,11 @@ TEST_F(FileTarget, GetWithARefusedFileChangesNothing) {
     ASSERT_TRUE(StatusShows("short.dat: only 3 of 16 numbers", 5000));
     EXPECT_EQ(512, orv::reference);
     EXPECT_EQ(512, rt_test::Int(panel(), orv::NumReference));
+    { std::ofstream(Path("wide.dat")) << "500 1 70000 128 10 10 1 8 0 0 100 1 0 0 0 0\n"; }
+    rt_test::AnswerNextFileDialog(Path("wide.dat"));
+    rt_test::Click(panel(), orv::BTNGet);
+    ASSERT_TRUE(StatusShows("wide.dat: element 2 out of 0..65535", 5000));
+    EXPECT_EQ(512, orv::reference);
     rt_test::Pump(200);
     EXPECT_EQ(start, sensor->framesReceived());
 }

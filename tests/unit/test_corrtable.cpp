@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,8 +18,6 @@
 namespace {
 
 using Group = std::array<int32_t, orv::CORR_ENTRIES>;
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 
 class CorrTable : public ::testing::Test {
   protected:
@@ -150,20 +147,12 @@ TEST_F(CorrTable, DropsAreRepairedLeftToRight) {
         ASSERT_GE(t[i], t[i - 1]) << i;
 }
 
-TEST_F(CorrTable, NegativeMidpointTruncatesTowardZero) {
-    Pairs({{0, -10}, {1, -20}, {2, -3}});
+TEST_F(CorrTable, ValuesAtBothEndsOfTheFlashWordAreTaken) {
+    Pairs({{0, 0}, {1, 65535}});
     const Group t = Build();
-    EXPECT_EQ(-10, t[0]);
-    EXPECT_EQ(-6, t[1]);
-    EXPECT_EQ(-3, t[2]);
-}
-
-TEST_F(CorrTable, MidpointOfExtremesDoesNotOverflow) {
-    Pairs({{0, kMin + 1000}, {1, kMin}, {2, kMin + 3000}, {10, kMax - 1000}, {11, 5}, {12, kMax}});
-    const Group t = Build();
-    EXPECT_EQ(kMin + 2000, t[1]);
-    EXPECT_EQ(kMax - 500, t[11]);
-    EXPECT_EQ(kMax, t[1023]);
+    EXPECT_EQ(0, t[0]);
+    EXPECT_EQ(65535, t[1]);
+    EXPECT_EQ(65535, orv::flashp7[255]);
 }
 
 TEST_F(CorrTable, RefusedSourcesChangeNothing) {
@@ -179,7 +168,7 @@ TEST_F(CorrTable, RefusedSourcesChangeNothing) {
         const char* status;
         int code;
     };
-    std::string shortSource, badToken, posHigh, posNegative;
+    std::string shortSource, badToken, posHigh, posNegative, valueHigh, valueNegative;
     for (int k = 0; k < 3071; ++k)
         shortSource += "1 ";
     for (int k = 0; k < 3072; ++k)
@@ -188,11 +177,18 @@ TEST_F(CorrTable, RefusedSourcesChangeNothing) {
         posHigh += (k == 1024 + 5 ? "2047 " : "1 ");
     for (int k = 0; k < 3072; ++k)
         posNegative += (k == 2047 ? "-1 " : "1 ");
+    // A value must fit the 16-bit flash word it is programmed into.
+    for (int k = 0; k < 3072; ++k)
+        valueHigh += (k == 2 ? "70000 " : k == 3 ? "65536 " : "1 ");
+    for (int k = 0; k < 3072; ++k)
+        valueNegative += (k == 1023 ? "-100 " : "1 ");
     const Case cases[] = {
         {shortSource, "KXconfig.dat: only 3071 of 3072 numbers", FILE_ERR_SHORT},
         {badToken, "KXconfig.dat: element 17 not an integer", FILE_ERR_FORMAT},
         {posHigh, "KXconfig.dat: pair 5 position 2047 out of 0..1023", orv::CORR_ERR_POSITION},
         {posNegative, "KXconfig.dat: pair 1023 position -1 out of 0..1023", orv::CORR_ERR_POSITION},
+        {valueHigh, "KXconfig.dat: pair 2 value 70000 out of 0..65535", orv::CORR_ERR_VALUE},
+        {valueNegative, "KXconfig.dat: pair 1023 value -100 out of 0..65535", orv::CORR_ERR_VALUE},
     };
     const std::string path = (dir.path() + "/KXconfig.dat").toStdString();
     for (const Case& c : cases) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -231,8 +232,9 @@ TEST_F(Flash, StopInLastBlockIsReportedAsPageError) {
                 m.push_back(s);
         return m;
     }();
-    EXPECT_EQ((std::vector<std::string>{kPageOk[0], kPageOk[1], kPageError[2], kPageOk[3]}), pageMessages);
-    EXPECT_EQ(kPageOk[3], shown.back());
+    EXPECT_EQ((std::vector<std::string>{kPageOk[0], kPageOk[1], kPageError[2], kPageOk[3],
+                                        "error : T460 FLASH page6 not written!"}),
+              pageMessages);
 }
 
 TEST_F(Flash, WithoutSensorEveryPageStopsInBlockZero) {
@@ -244,7 +246,9 @@ TEST_F(Flash, WithoutSensorEveryPageStopsInBlockZero) {
         EXPECT_EQ(20, kxsim::FrameWord(frames[page], -1));
         EXPECT_EQ(kPageAddress[page], kxsim::FrameWord(frames[page], 1));
     }
-    EXPECT_EQ((std::vector<std::string>{kPageError, kPageError + 4}), Status());
+    std::vector<std::string> expected(kPageError, kPageError + 4);
+    expected.push_back("error : T460 FLASH page4 page5 page6 page7 not written!");
+    EXPECT_EQ(expected, Status());
     EXPECT_EQ(0, rt_test::Int(panel(), orv::NumValue));
 
     EXPECT_EQ(16, orv::WritePageDataToFlash(orv::PAGE4, orv::flashp4.data()));
@@ -266,6 +270,18 @@ TEST_F(Flash, StaleInputDoesNotShiftTheReplies) {
     EXPECT_EQ(1, std::count(shown.begin(), shown.end(), std::string(kPageOk[0])));
     for (int page = 4; page <= 7; ++page)
         EXPECT_EQ(Expected(page), sensor->flashPage(page)) << "page " << page;
+}
+
+// The closing summary with the table not saved names the failed pages in
+// short, and every summary fits the status buffer whole.
+TEST(FlashSummary, NamesWhatFailedAndAlwaysFits) {
+    EXPECT_EQ(0, orv::ComposeFlashSummary(0, 0));
+    orv::ComposeFlashSummary(0b1011, 1);
+    EXPECT_STREQ("error : T460 FLASH only page6 written, KXlinear.dat not saved!", orv::szStatus.data());
+    for (int bits = 1; bits < 32; ++bits) {
+        orv::ComposeFlashSummary(bits & 0xF, bits >> 4);
+        EXPECT_EQ('!', orv::szStatus[std::strlen(orv::szStatus.data()) - 1]) << bits;  // not cut short
+    }
 }
 
 }  // namespace

@@ -68,18 +68,21 @@ TEST(Params, PanelMappingWithPowerOffset) {
     GetPanelValues();
     EXPECT_EQ(power, 550);
 
-    // A power below the offset reaches the control as a large non-negative
-    // value and comes back unchanged.
-    power = 100;
-    SetPanelValues();
-    EXPECT_EQ(rt_test::Int(panelHandle, NumPower), 65386);
-    power = 0;
+    // A power below the offset shows as a negative number; every 16-bit
+    // power has its own field value and comes back unchanged.
+    for (int p : {100, 0, 65535}) {
+        power = static_cast<uint16_t>(p);
+        SetPanelValues();
+        EXPECT_EQ(rt_test::Int(panelHandle, NumPower), p - 250);
+        power = 1;
+        GetPanelValues();
+        EXPECT_EQ(power, p);
+    }
+    // An entry beyond the largest power cannot wrap round to a small one.
+    rt_test::EnterNumber(panelHandle, NumPower, 65400);
     GetPanelValues();
-    EXPECT_EQ(power, 100);
-
-    rt_test::EnterNumber(panelHandle, NumPower, 65535);
-    GetPanelValues();
-    EXPECT_EQ(power, 249);
+    EXPECT_LE(rt_test::Int(panelHandle, NumPower), 65285);
+    EXPECT_EQ(power, rt_test::Int(panelHandle, NumPower) + 250);  // never 114
 }
 
 TEST(Params, PanelMappingRoundTripAndUntouchedWords) {

@@ -120,8 +120,10 @@ TEST_F(RuntimePanel, PanelFileHasEveryControlWithItsKindAndStoredValue) {
         auto* spin = qobject_cast<QSpinBox*>(Widget(ctrl));
         ASSERT_NE(spin, nullptr) << ctrl;
         EXPECT_EQ(rt_test::Int(panel, ctrl), value) << ctrl;
-        EXPECT_EQ(spin->minimum(), 0);
-        EXPECT_EQ(spin->maximum(), 65535);
+        // Each field holds exactly what its word can: Power shows the word
+        // less 250.
+        EXPECT_EQ(spin->minimum(), ctrl == NumPower ? -250 : 0) << ctrl;
+        EXPECT_EQ(spin->maximum(), ctrl == NumPower ? 65285 : 65535) << ctrl;
         EXPECT_FALSE(spin->isReadOnly());
     }
     auto* value = qobject_cast<QSpinBox*>(Widget(NumValue));
@@ -584,6 +586,15 @@ TEST_F(RuntimePanel, FileSelectPopupAnsweredByTheDriver) {
     rt_test::AnswerNextFileDialog(d + "/new.dat");
     EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, path), FILESEL_NEW);
     EXPECT_EQ(std::string(path), d + "/new.dat");
+
+    // Answered at once while the proposed file exists and stands selected in
+    // the dialog's list: the answer is the name typed, every time.
+    for (int k = 0; k < 10; ++k) {
+        rt_test::AnswerNextFileDialog(d + "/KXconfig.dat");
+        EXPECT_EQ(FileSelectPopup(d.c_str(), "KXpara.dat", "*.dat", "Save", BUTTON_OK, 0, 1, 1, 1, path),
+                  FILESEL_NEW);
+        ASSERT_EQ(std::string(path), d + "/KXconfig.dat") << "attempt " << k;
+    }
 
     rt_test::AnswerNextFileDialog(d + "/KXpara.dat");
     EXPECT_EQ(FileSelectPopup(d.c_str(), "", "*.dat", "Load", BUTTON_LOAD, 0, 1, 1, 0, path),

@@ -68,12 +68,17 @@ void SendKey(QWidget* w, QEvent::Type type, int key, const QString& text = {}) {
 struct DialogAnswers {
     std::deque<std::string> answers;
     QPointer<QTimer> poll;
+    int waitedForFocus = 0;  // polls spent waiting for the name field's focus
 };
 
 DialogAnswers& Answers() {
     static DialogAnswers a;
     return a;
 }
+
+// Polls (of 10 ms) to wait for the dialog's name field to take the focus
+// before typing anyway; the answer is then checked on its own.
+constexpr int kFocusPolls = 300;
 
 void AnswerOpenDialog() {
     DialogAnswers& a = Answers();
@@ -89,22 +94,43 @@ void AnswerOpenDialog() {
     if (!dlg)
         return;
     const std::string path = a.answers.front();
-    a.answers.pop_front();
     if (path.empty()) {
+        a.answers.pop_front();
         dlg->reject();
-    } else {
-        // Type the name into the dialog's name field in the right directory,
-        // as an operator would; the dialog then checks it on accept.
-        const QFileInfo info(QString::fromStdString(path));
-        dlg->setDirectory(info.absolutePath());
-        if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-            edit->setText(info.fileName());
-        else
-            dlg->selectFile(info.absoluteFilePath());
-        static_cast<QDialog*>(dlg)->accept();  // runs the dialog's own checks
-        if (dlg->isVisible())
-            dlg->reject();  // the dialog refused the answer: do not hang the test
+        return;
     }
+    // The dialog proposes its default file by selecting it in its list, and a
+    // selection in the list wins over the name field. A name typed into the
+    // focused name field replaces that selection; typed while the field has
+    // no focus yet (the dialog's window not yet active), it leaves the
+    // proposed file selected and the dialog returns that file. So type as an
+    // operator does: once the dialog is up with the focus in its name field.
+    auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (edit && !edit->hasFocus() && a.waitedForFocus < kFocusPolls) {
+        ++a.waitedForFocus;
+        dlg->activateWindow();
+        edit->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    a.waitedForFocus = 0;
+    a.answers.pop_front();
+
+    const QFileInfo info(QString::fromStdString(path));
+    dlg->setDirectory(info.absolutePath());
+    if (edit)
+        edit->setText(info.fileName());
+    else
+        dlg->selectFile(info.absoluteFilePath());
+    // Only the named file may be chosen: a test must write or read exactly
+    // the file it names, or nothing.
+    const QStringList chosen = dlg->selectedFiles();
+    if (chosen.size() != 1 || QFileInfo(chosen.constFirst()).absoluteFilePath() != info.absoluteFilePath()) {
+        dlg->reject();
+        return;
+    }
+    static_cast<QDialog*>(dlg)->accept();  // runs the dialog's own checks
+    if (dlg->isVisible())
+        dlg->reject();  // the dialog refused the answer: do not hang the test
 }
 
 }  // namespace
@@ -277,6 +303,7 @@ std::vector<std::string> TakeStatusHistory() {
 
 void Reset() {
     Answers().answers.clear();
+    Answers().waitedForFocus = 0;
     if (Answers().poll)
         Answers().poll->stop();
     for (int port = 1; port <= MAX_COM_PORTS; ++port)
