@@ -26,7 +26,7 @@ int main() {
     for (int j = 0; j < 1024; ++j) {
         rng = rng * 1664525u + 1013904223u;
         const int32_t pos = static_cast<int32_t>((j * 389) % 1024);
-        source[j] = pos * 60 + static_cast<int32_t>(rng % 200) - 100;
+        source[j] = pos * 60 + static_cast<int32_t>(rng % 200);
         source[1024 + j] = (rng % 17 == 0) ? static_cast<int32_t>(rng % 1024) : pos;
         source[2048 + j] = j;
     }

@@ -25,11 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return d;
     }();
 
-    // Positions are mostly kept in range so that most inputs are built, not refused.
+    // Values and positions are mostly kept in range so that most inputs are
+    // built, not refused.
     std::array<int32_t, 3072> src{};
     for (std::size_t i = 0; i < src.size() && 4 * i + 3 < size; ++i) {
         int32_t v;
         std::memcpy(&v, data + 4 * i, 4);
+        if (i < 1024 && (v & 0x40000000) == 0)
+            v = static_cast<int32_t>((v & 0x7fffffff) % 65536);
         if (i >= 1024 && i < 2048 && (v & 0x40000000) == 0)
             v = static_cast<int32_t>((v & 0x7fffffff) % 1024);
         src[i] = v;

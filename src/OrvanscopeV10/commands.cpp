@@ -92,8 +92,10 @@ void SendToFile() {
         FileInDirectory(file_name.data(), proj_dir.data()) == 1) {
         // A refused source has already said why on the status line; nothing
         // of it may reach the sensor's flash.
-        if (ReadCorrData(dir_fname.data()) >= 0)
+        if (ReadCorrData(dir_fname.data()) >= 0) {
             SendCorrDataToFlash();
+            ResumeScope();  // the programming emptied the line under a running scope
+        }
     } else {
         SendParaToFile();
     }
