@@ -72,6 +72,7 @@ struct State {
     QTimer* wake = nullptr;  // bounds the wait of ProcessSystemEvents
     int argc = 1;
     std::vector<QPointer<QWidget>> unpainted;  // changed since events were last processed
+    QPointer<QDialog> openDialog;              // the file dialog being shown, if any
 };
 
 State& S() {
@@ -838,6 +839,9 @@ int RunUserInterface() {
 int QuitUserInterface(int code) {
     S().quitRequested = true;
     S().quitCode = code;
+    // A dialog open inside a callback is cancelled, so the callback can return.
+    if (S().openDialog)
+        S().openDialog->reject();
     if (S().depth == 0)
         if (auto* d = QAbstractEventDispatcher::instance())
             d->wakeUp();
@@ -1210,7 +1214,10 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, c
     int result = 0;
     {
         DepthGuard g;  // a quit asked for inside the dialog waits until it closes
-        result = dlg.exec();
+        s.openDialog = &dlg;
+        // A quit asked for before the dialog opened cancels it at once.
+        result = s.quitRequested ? QDialog::Rejected : dlg.exec();
+        s.openDialog = nullptr;
     }
     const QString chosen = result == QDialog::Accepted && !dlg.selectedFiles().isEmpty()
                                ? QFileInfo(dlg.selectedFiles().constFirst()).absoluteFilePath()

@@ -130,6 +130,17 @@ TEST_F(Startup, TerminationSignalWhileTheScopeRunsEndsItAndQuits) {
     EXPECT_EQ(RunUserInterface(), 0);
 }
 
+TEST_F(Startup, TerminationSignalWhileAFileDialogIsOpenCancelsItAndQuits) {
+    DisplayPanel(panel());
+    rt_test::Click(panel(), RBTFile);
+    Status();
+    QTimer::singleShot(400, [] { raise(SIGTERM); });
+    rt_test::Press(panel(), BTNSend);  // returns once the dialog has closed
+    EXPECT_TRUE(rt_test::LastFileDialog().shown);
+    EXPECT_EQ(Status(), (std::vector<std::string>{"Transmit..."}));  // nothing written
+    EXPECT_EQ(RunUserInterface(), 0);
+}
+
 TEST(StartupPanelFile, MissingPanelFileExitsMinusOneBeforeAnyPortIsOpened) {
     kxsim::Sensor sim;
     std::string error;
