@@ -1,16 +1,17 @@
-// The runtime layer: panel, event loop, files, timing and serial port services
-// that the program reaches through plain functions. Only the implementation of
-// this layer knows about the widget toolkit; this header is toolkit-free.
+// The runtime layer: the panel half (panel, controls, events and the event
+// loop) on top of the core half (files, timing, serial port). The program
+// reaches all of it through plain functions. Only the implementation of this
+// layer knows about the widget toolkit; this header is toolkit-free.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/rtcore.h"
+
 // ---------------------------------------------------------------------------
 // Codes
 // ---------------------------------------------------------------------------
-
-constexpr int MAX_PATHNAME_LEN = 260;  // every path buffer holds this many chars
 
 // Events delivered to control and panel callbacks.
 constexpr int EVT_COMMIT = 1;
@@ -39,23 +40,6 @@ constexpr int CTRL_TEXT_MSG = 160;
 // Font name meaning "the standard application font".
 constexpr const char* FONT_APP = "<application>";
 
-// Element types for array files and charts.
-constexpr int TYPE_INT = 1;
-constexpr int TYPE_DOUBLE = 4;
-constexpr int TYPE_UINT = 7;
-
-// File type and action for array files.
-constexpr int FILE_ASCII = 1;
-constexpr int FILE_TRUNCATE = 0;
-
-// Array-file failures (negative results of ArrayToFile / FileToArray).
-constexpr int FILE_ERR_OPEN = -1;      // the file cannot be opened
-constexpr int FILE_ERR_SHORT = -2;     // fewer numbers than requested
-constexpr int FILE_ERR_FORMAT = -3;    // a token that is not a number of the element type
-constexpr int FILE_ERR_WRITE = -4;     // writing or replacing the file failed
-constexpr int FILE_ERR_ARGS = -5;      // bad count, groups, type or null pointer
-constexpr int FILE_ERR_NOT_FILE = -6;  // a FIFO, device, socket or directory, not a regular file
-
 // FileSelectPopup buttons and results.
 constexpr int BUTTON_OK = 0;
 constexpr int BUTTON_LOAD = 3;
@@ -64,23 +48,6 @@ constexpr int FILESEL_EXISTING = 1;        // an existing file was chosen
 constexpr int FILESEL_NEW = 2;             // a new file name was chosen
 constexpr int FILESEL_ERR_TOO_LONG = -10;  // chosen path does not fit MAX_PATHNAME_LEN
 
-// Receive-notification event bits.
-constexpr int COM_EVT_RXFLAG = 0x0002;   // event character received
-constexpr int COM_EVT_TXEMPTY = 0x0004;  // output queue empty
-constexpr int COM_EVT_RXCOUNT = 0x8000;  // notify count reached
-
-// Serial open / transfer failures.
-constexpr int COM_ERR_UNKNOWN_SYSTEM = -1;
-constexpr int COM_ERR_INVALID_PORT = -2;
-constexpr int COM_ERR_NOT_OPEN = -3;
-constexpr int COM_ERR_IO = -4;
-constexpr int COM_ERR_GENERAL = -5;
-constexpr int COM_ERR_NO_PORT = -6;
-constexpr int COM_ERR_CANNOT_OPEN = -7;
-constexpr int COM_ERR_TIMEOUT = -99;
-
-constexpr int MAX_COM_PORTS = 32;  // port numbers 1..MAX_COM_PORTS
-
 // ---------------------------------------------------------------------------
 // Callbacks
 // ---------------------------------------------------------------------------
@@ -88,7 +55,6 @@ constexpr int MAX_COM_PORTS = 32;  // port numbers 1..MAX_COM_PORTS
 using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData, int eventData1,
                                 int eventData2);
 using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int eventData1, int eventData2);
-using ComCallbackPtr = void (*)(int portNumber, int eventMask, void* callbackData);
 
 // One entry of the program's table of callback functions. The panel file names
 // a callback per control; LoadPanel binds that name through this table.
@@ -117,8 +83,6 @@ int DiscardPanel(int panel);
 // Dispatches events until QuitUserInterface; returns the quit code.
 int RunUserInterface();
 int QuitUserInterface(int code);
-// Runs the pending events nested in the caller; waits briefly when none is pending.
-int ProcessSystemEvents();
 
 int GetCtrlVal(int panel, int control, int* value);
 int GetCtrlVal(int panel, int control, double* value);
@@ -143,52 +107,3 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
                     const char* title, int buttonLabel, int restrictDirectory, int restrictExtension,
                     int allowCancel, int allowMakeDirectory, char* pathName);
-
-int GetProjectDir(char* directoryPath);
-int GetFullPathFromProject(const char* fileName, char* fullPathName);
-// Whether the file `filePath` (which need not exist) lies in `directory`:
-// the file's directory and `directory` are compared as directories of the
-// file system, with symbolic links followed and letter case as the file
-// system treats it, never by the text of the paths. Returns 1 when they are
-// the same directory, 0 when not or when either does not exist, and a
-// negative value for a missing argument.
-int FileInDirectory(const char* filePath, const char* directory);
-
-// Blocks for `seconds` without processing events.
-void Delay(double seconds);
-// Seconds on a steady clock that never goes back (its start is arbitrary).
-double Timer();
-
-// ---------------------------------------------------------------------------
-// Array files
-// ---------------------------------------------------------------------------
-
-int ArrayToFile(const char* fileName, const void* array, int dataType, int numberOfElements,
-                int numberOfGroups, int arrayDataOrder, int fileLayout, int columnSeparation, int fieldWidth,
-                int fileType, int fileAction);
-int FileToArray(const char* fileName, void* array, int dataType, int numberOfElements, int numberOfGroups,
-                int arrayDataOrder, int fileLayout, int fileType);
-// After a failed FileToArray: the 0-based element index at which reading
-// stopped (FILE_ERR_SHORT: numbers found; FILE_ERR_FORMAT: the bad element).
-int ArrayFileErrorIndex();
-
-// ---------------------------------------------------------------------------
-// Serial port
-// ---------------------------------------------------------------------------
-
-int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,
-                  int inputQueueSize, int outputQueueSize);
-int SetComTime(int port, double timeoutSeconds);
-int SetCTSMode(int port, int mode);
-int FlushInQ(int port);
-int FlushOutQ(int port);
-int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter, ComCallbackPtr callback,
-                       void* callbackData);
-int ComWrt(int port, const char* buffer, int count);
-int ComRd(int port, char* buffer, int count);
-int CloseCom(int port);
-// Bytes waiting in the input queue, or a negative code when the port is not open.
-int GetInQLen(int port);
-
-// Device that port `port` maps to ("" when none), for labels and messages.
-const char* ComPortDevice(int port);

@@ -1,0 +1,110 @@
+// The core half of the runtime layer: files, timing and serial port services,
+// with their codes. Everything here works without a window, so the protocol
+// and its files (and a program without a panel) need nothing else. Only the
+// implementation knows about the toolkit; this header is toolkit-free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Codes
+// ---------------------------------------------------------------------------
+
+constexpr int MAX_PATHNAME_LEN = 260;  // every path buffer holds this many chars
+
+// Element types for array files and charts.
+constexpr int TYPE_INT = 1;
+constexpr int TYPE_DOUBLE = 4;
+constexpr int TYPE_UINT = 7;
+
+// File type and action for array files.
+constexpr int FILE_ASCII = 1;
+constexpr int FILE_TRUNCATE = 0;
+
+// Array-file failures (negative results of ArrayToFile / FileToArray).
+constexpr int FILE_ERR_OPEN = -1;      // the file cannot be opened
+constexpr int FILE_ERR_SHORT = -2;     // fewer numbers than requested
+constexpr int FILE_ERR_FORMAT = -3;    // a token that is not a number of the element type
+constexpr int FILE_ERR_WRITE = -4;     // writing or replacing the file failed
+constexpr int FILE_ERR_ARGS = -5;      // bad count, groups, type or null pointer
+constexpr int FILE_ERR_NOT_FILE = -6;  // a FIFO, device, socket or directory, not a regular file
+
+// Receive-notification event bits.
+constexpr int COM_EVT_RXFLAG = 0x0002;   // event character received
+constexpr int COM_EVT_TXEMPTY = 0x0004;  // output queue empty
+constexpr int COM_EVT_RXCOUNT = 0x8000;  // notify count reached
+
+// Serial open / transfer failures.
+constexpr int COM_ERR_UNKNOWN_SYSTEM = -1;
+constexpr int COM_ERR_INVALID_PORT = -2;
+constexpr int COM_ERR_NOT_OPEN = -3;
+constexpr int COM_ERR_IO = -4;
+constexpr int COM_ERR_GENERAL = -5;
+constexpr int COM_ERR_NO_PORT = -6;
+constexpr int COM_ERR_CANNOT_OPEN = -7;
+constexpr int COM_ERR_TIMEOUT = -99;
+
+constexpr int MAX_COM_PORTS = 32;  // port numbers 1..MAX_COM_PORTS
+
+// ---------------------------------------------------------------------------
+// Engine, timing and the project directory
+// ---------------------------------------------------------------------------
+
+using ComCallbackPtr = void (*)(int portNumber, int eventMask, void* callbackData);
+
+// Starts the engine for a program without a window. Returns 0 on failure, 1 on
+// success. A program with a panel calls InitEngine instead.
+int InitConsoleEngine(int argc, char* argv[]);
+// Runs the pending events nested in the caller (the receive notification
+// among them); waits briefly when none is pending.
+int ProcessSystemEvents();
+
+int GetProjectDir(char* directoryPath);
+int GetFullPathFromProject(const char* fileName, char* fullPathName);
+// Whether the file `filePath` (which need not exist) lies in `directory`:
+// the file's directory and `directory` are compared as directories of the
+// file system, with symbolic links followed and letter case as the file
+// system treats it, never by the text of the paths. Returns 1 when they are
+// the same directory, 0 when not or when either does not exist, and a
+// negative value for a missing argument.
+int FileInDirectory(const char* filePath, const char* directory);
+
+// Blocks for `seconds` without processing events.
+void Delay(double seconds);
+// Seconds on a steady clock that never goes back (its start is arbitrary).
+double Timer();
+
+// ---------------------------------------------------------------------------
+// Array files
+// ---------------------------------------------------------------------------
+
+int ArrayToFile(const char* fileName, const void* array, int dataType, int numberOfElements,
+                int numberOfGroups, int arrayDataOrder, int fileLayout, int columnSeparation, int fieldWidth,
+                int fileType, int fileAction);
+int FileToArray(const char* fileName, void* array, int dataType, int numberOfElements, int numberOfGroups,
+                int arrayDataOrder, int fileLayout, int fileType);
+// After a failed FileToArray: the 0-based element index at which reading
+// stopped (FILE_ERR_SHORT: numbers found; FILE_ERR_FORMAT: the bad element).
+int ArrayFileErrorIndex();
+
+// ---------------------------------------------------------------------------
+// Serial port
+// ---------------------------------------------------------------------------
+
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,
+                  int inputQueueSize, int outputQueueSize);
+int SetComTime(int port, double timeoutSeconds);
+int SetCTSMode(int port, int mode);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter, ComCallbackPtr callback,
+                       void* callbackData);
+int ComWrt(int port, const char* buffer, int count);
+int ComRd(int port, char* buffer, int count);
+int CloseCom(int port);
+// Bytes waiting in the input queue, or a negative code when the port is not open.
+int GetInQLen(int port);
+
+// Device that port `port` maps to ("" when none), for labels and messages.
+const char* ComPortDevice(int port);
