@@ -54,7 +54,7 @@ class ScopeFault : public Faulty, public ::testing::WithParamInterface<Case> {
         sensor->setFaults({});
         Status();
         const std::size_t before = sensor->framesReceived();
-        QTimer::singleShot(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
+        rt_test::After(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
         rt_test::Click(panel(), orv::BTNRun);
         EXPECT_EQ(Count(Status(), "Timeout RS232-Line!"), 0);
         EXPECT_GE(MeasureRequests(FramesSince(before)), 10);
@@ -99,8 +99,8 @@ class ScopeNoise : public Faulty, public ::testing::WithParamInterface<Case> {};
 TEST_P(ScopeNoise, RunGoesOnUntilStopAndMeasuresAgainWhenTheNoiseEnds) {
     sensor->setFaults(GetParam().faults);
     const std::size_t before = sensor->framesReceived();
-    QTimer::singleShot(1000, [this] { sensor->setFaults({}); });
-    QTimer::singleShot(2500, [this] { rt_test::Click(panel(), orv::BTNStop); });
+    rt_test::After(1000, [this] { sensor->setFaults({}); });
+    rt_test::After(2500, [this] { rt_test::Click(panel(), orv::BTNStop); });
 
     const double took = Timed([&] { rt_test::Click(panel(), orv::BTNRun); });
 
@@ -156,7 +156,7 @@ TEST_F(ScopeHangUp, ScopeWhoseLineHangsUpStopsQuietlyAndRunsAgainAfterReplug) {
 
     Replug();
     Status();
-    QTimer::singleShot(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
+    rt_test::After(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
     rt_test::Click(panel(), orv::BTNRun);
     EXPECT_EQ(Count(Status(), "Timeout RS232-Line!"), 0);
     EXPECT_GE(MeasureRequests(sensor->received()), 10);

@@ -46,7 +46,7 @@ class Scope : public orv_test::App {
 TEST_F(Scope, RunWithoutSensorTimesOutAndBecomesIdle) {
     sensor->setSilent(true);
     bool dimmedWhileRunning = false, timerWhileRunning = false;
-    QTimer::singleShot(200, [&] {
+    rt_test::After(200, [&] {
         dimmedWhileRunning = rt_test::Dimmed(panel(), BTNRun);
         timerWhileRunning = rt_test::TimerEnabled(panel(), Timer50ms);
     });
@@ -98,9 +98,9 @@ TEST_F(Scope, StopWhileIdleDoesAllItsSteps) {
 
 TEST_F(Scope, RunningScopeKeepsGoingUntilStopWithGetAndTeachNestedInside) {
     // Longer than the 1.3 s reply time-out, so a loop that stalled would end.
-    QTimer::singleShot(600, [this] { rt_test::Click(panel(), BTNGet); });
-    QTimer::singleShot(1200, [this] { rt_test::Click(panel(), ButtonTeach); });
-    QTimer::singleShot(2000, [this] { rt_test::Click(panel(), BTNStop); });
+    rt_test::After(600, [this] { rt_test::Click(panel(), BTNGet); });
+    rt_test::After(1200, [this] { rt_test::Click(panel(), ButtonTeach); });
+    rt_test::After(2000, [this] { rt_test::Click(panel(), BTNStop); });
 
     rt_test::Click(panel(), BTNRun);
 

@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QTimer>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -105,7 +104,7 @@ TEST_F(Startup, CloseEventEndsTheEventLoopWithZero) {
 TEST_F(Startup, CloseDuringAWaitingGetTakesEffectAfterIt) {
     sensor->setSilent(true);
     DisplayPanel(panel());
-    QTimer::singleShot(100, [this] { rt_test::RequestClose(panel()); });
+    rt_test::After(100, [this] { rt_test::RequestClose(panel()); });
     rt_test::Click(panel(), BTNGet);  // waits 26 ticks for a reply that never comes
     EXPECT_EQ(Status().back(), "Timeout RS232-Line!");
     EXPECT_EQ(RunUserInterface(), 0);
@@ -115,7 +114,7 @@ TEST_F(Startup, CloseDuringAWaitingGetTakesEffectAfterIt) {
 // scope, and with it the callback, so the program shuts down in order.
 TEST_F(Startup, CloseWhileTheScopeRunsEndsItAndQuits) {
     DisplayPanel(panel());
-    QTimer::singleShot(400, [this] { rt_test::RequestClose(panel()); });
+    rt_test::After(400, [this] { rt_test::RequestClose(panel()); });
     rt_test::Click(panel(), BTNRun);  // returns once the scope has ended
     EXPECT_EQ(stop_flag, 1);
     EXPECT_FALSE(rt_test::Dimmed(panel(), BTNRun));
@@ -124,7 +123,7 @@ TEST_F(Startup, CloseWhileTheScopeRunsEndsItAndQuits) {
 
 TEST_F(Startup, TerminationSignalWhileTheScopeRunsEndsItAndQuits) {
     DisplayPanel(panel());
-    QTimer::singleShot(400, [] { raise(SIGTERM); });
+    rt_test::After(400, [] { raise(SIGTERM); });
     rt_test::Click(panel(), BTNRun);
     EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(RunUserInterface(), 0);
@@ -134,7 +133,7 @@ TEST_F(Startup, TerminationSignalWhileAFileDialogIsOpenCancelsItAndQuits) {
     DisplayPanel(panel());
     rt_test::Click(panel(), RBTFile);
     Status();
-    QTimer::singleShot(400, [] { raise(SIGTERM); });
+    rt_test::After(400, [] { raise(SIGTERM); });
     rt_test::Press(panel(), BTNSend);  // returns once the dialog has closed
     EXPECT_TRUE(rt_test::LastFileDialog().shown);
     EXPECT_EQ(Status(), (std::vector<std::string>{"Transmit..."}));  // nothing written

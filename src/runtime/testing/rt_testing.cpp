@@ -199,6 +199,10 @@ void RequestClose(int panel) {
     QCoreApplication::sendEvent(p->window, &ev);
 }
 
+void After(int ms, std::function<void()> action) {
+    QTimer::singleShot(ms, QCoreApplication::instance(), std::move(action));
+}
+
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
     QElapsedTimer t;
     t.start();

@@ -24,6 +24,9 @@ void EnterNumber(int panel, int control, int value);
 // Operator closes the window (window-manager close request).
 void RequestClose(int panel);
 
+// Runs `action` from the event processing once `ms` milliseconds have passed
+// (for instance to press Stop while a callback's loop runs).
+void After(int ms, std::function<void()> action);
 // Processes events until cond() is true or timeoutMs has passed; returns cond().
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs);
 // Processes events for `ms` milliseconds.
