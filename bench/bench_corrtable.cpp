@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/corrtable.h"
+#include "com232/corrtable.h"
 #include "runtime/runtime.h"
 
 int main() {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "gui/corrtable.h"
+#include "com232/corrtable.h"
 #include "runtime/runtime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

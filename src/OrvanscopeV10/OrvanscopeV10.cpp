@@ -2,9 +2,6 @@
 // timer callbacks.
 #include "OrvanscopeV10/OrvanscopeV10.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "com232/frame.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
@@ -13,12 +10,7 @@
 
 namespace orv {
 
-int panelHandle = 0;
-std::array<char, MAX_PATHNAME_LEN> proj_dir{};
 uint16_t ttick = 0;
-std::array<char, STATUS_LEN> szStatus{};
-std::array<char, MAX_PATHNAME_LEN> file_name{};
-std::array<char, MAX_PATHNAME_LEN> dir_fname{};
 
 const CallbackEntry callbackTable[] = {
     {"CC_PANEL", nullptr, CC_PANEL},
@@ -75,6 +67,7 @@ int StartUp(int argc, char* argv[]) {
     panelHandle = LoadPanel(0, PANEL_FILE, PANEL);
     if (panelHandle <= 0)
         return -1;
+    ReportToPanel();
     GetProjectDir(proj_dir.data());
     InitVars();
     InitRS232(com);
@@ -108,7 +101,6 @@ void InitVars() {
         ShowInfoText(label.text, label.left, label.top, label.pointSize);
 
     GetPanelValues();
-    FillarrayRAW(0, 0);
     FillarrayNORM(tol10Bit, ref10Bit, 0);
 }
 
@@ -121,23 +113,7 @@ void ShowInfoText(const char* text, int left, int top, int pointSize) {
     SetCtrlVal(panelHandle, ctrl, text);
 }
 
-void ShowStatus(const char* text) {
-    SetCtrlVal(panelHandle, TextStatus, text);
-}
-
-void SetStatusText(const char* text) {
-    std::snprintf(szStatus.data(), szStatus.size(), "%s", text);
-}
-
-void ShowStatusF(const char* format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    std::vsnprintf(szStatus.data(), szStatus.size(), format, ap);
-    va_end(ap);
-    ShowStatus(szStatus.data());
-}
-
-bool SamePathIgnoringCase(const char* a, const char* b) {
+bool SameNameIgnoringCase(const char* a, const char* b) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     for (;; ++a, ++b) {
         if (lower(*a) != lower(*b))

@@ -1,21 +1,18 @@
 // Operator commands: the target radio group, the port selector, Get, Send and
 // Teach, including the file branches of Get and Send.
 #include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/corrtable.h"
+#include "com232/filestatus.h"
 #include "com232/flash.h"
 #include "com232/frame.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
-#include "gui/corrtable.h"
 #include "gui/panelmap.h"
 #include "gui/parafile.h"
 
 namespace orv {
 
 int32_t target = 1;
-int32_t com = 1;
-int32_t nBytesW = 0;
-int32_t nBytesR = 0;
-int32_t value = 0;
 
 namespace {
 
@@ -52,6 +49,7 @@ void ResumeScope() {
 // target and clears the others; any button switched off falls back to RAM,
 // which therefore can never be cleared by hand.
 void TargetChanged(int control, int32_t code) {
+    int32_t value = 0;
     GetCtrlVal(panelHandle, control, &value);
     if (value != 0) {
         SetCtrlVal(panelHandle, control, 1);
@@ -73,22 +71,14 @@ void TargetChanged(int control, int32_t code) {
 void SendToFile() {
     if (SelectParaFile(BUTTON_OK) <= 0)
         return;
+    std::array<char, MAX_PATHNAME_LEN> dir_fname{};
     GetFullPathFromProject(CORR_SOURCE_FILE, dir_fname.data());
     // The chosen file is the correction source when it is named like it
     // (in any letter case) and lies in the project directory itself, however
     // that directory was reached: through a symbolic link it is still the
     // source and must not be overwritten by a parameter file, while another
     // directory whose name differs only in case is not the project's.
-    const char* name = file_name.data();
-    for (const char* p = file_name.data(); *p != '\0'; ++p) {
-#ifdef _WIN32
-        if (*p == '\\')
-            name = p + 1;
-#endif
-        if (*p == '/')
-            name = p + 1;
-    }
-    if (SamePathIgnoringCase(name, CORR_SOURCE_FILE) &&
+    if (SameNameIgnoringCase(FileBaseName(file_name.data()), CORR_SOURCE_FILE) &&
         FileInDirectory(file_name.data(), proj_dir.data()) == 1) {
         // A refused source has already said why on the status line; nothing
         // of it may reach the sensor's flash.
@@ -149,7 +139,6 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     }
 
     const int32_t asked = (target == EEPROM) ? ORD_READ_EEPROM : ORD_READ_RAM;
-    order = asked;
     // The request carries the variables as they stand; the panel is not read.
     CopyVarsToPP();
     // Inside the running scope a measurement reply may be on its way: it is
@@ -158,7 +147,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     if (!inScope)
         FlushBothQueues(com);
     rx_flag = 0;
-    if (!WriteFrameReporting(order, "Transmit Ok!")) {
+    if (!WriteFrameReporting(asked, "Transmit Ok!")) {
         ResumeScope();
         SetPanelValues();
         return 0;
@@ -201,10 +190,9 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
         return 0;
     }
     sync = SYNC_DEFAULT;
-    order = (target == EEPROM) ? ORD_WRITE_EEPROM : ORD_WRITE_RAM;
     GetPanelValues();
     CopyVarsToPP();
-    WriteFrameReporting(order, "Transmit Ok!");
+    WriteFrameReporting(target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, "Transmit Ok!");
     return 0;
 }
 
@@ -223,14 +211,12 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     if (stop_flag != 0)
         FlushRxQueue(com);
 
-    order = ORD_TEACH;
     GetPanelValues();
     CopyVarsToPP();
-    bool sent = WriteFrameReporting(order, "Line Ok!");
+    bool sent = WriteFrameReporting(ORD_TEACH, "Line Ok!");
     if (sent) {
-        order = ORD_READ_RAM;
         CopyVarsToPP();
-        sent = WriteFrameReporting(order, "Line Ok!");
+        sent = WriteFrameReporting(ORD_READ_RAM, "Line Ok!");
     }
     if (!sent) {
         // Nothing can answer a frame that did not go out.

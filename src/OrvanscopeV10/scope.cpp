@@ -69,7 +69,6 @@ void StopScope() {
     graphrefresh = 0;
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
-    FillarrayRAW(0, 0);
     FillarrayNORM(tol10Bit, ref10Bit, 0);
 }
 

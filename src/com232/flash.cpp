@@ -6,12 +6,12 @@
 
 #include <cstdio>
 
-#include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/corrtable.h"
 #include "com232/frame.h"
 #include "com232/params.h"
+#include "com232/report.h"
 #include "com232/rs232.h"
-#include "gui/corrtable.h"
-#include "runtime/runtime.h"
+#include "runtime/rtcore.h"
 
 namespace orv {
 
@@ -31,20 +31,6 @@ struct Page {
     const char* error;
 };
 
-void SetStatus(const char* text) {
-    std::snprintf(szStatus.data(), szStatus.size(), "%s", text);
-}
-
-void PutWord(int offset, int32_t value) {
-    szWriteBuf[offset] = static_cast<char>((static_cast<uint32_t>(value) >> 8) & 0xFF);
-    szWriteBuf[offset + 1] = static_cast<char>(static_cast<uint32_t>(value) & 0xFF);
-}
-
-uint16_t ReplyWord0() {
-    return static_cast<uint16_t>((static_cast<uint8_t>(szReadBuf[4]) << 8) |
-                                 static_cast<uint8_t>(szReadBuf[5]));
-}
-
 // Writes the frame in szWriteBuf, waits, and reads the reply into szReadBuf.
 // Returns RX_FRAME when a whole reply with the order word `wanted` arrived,
 // RX_JUNK when bytes came that are no such reply, RX_SHORT otherwise. The
@@ -54,7 +40,7 @@ uint16_t ReplyWord0() {
 // every later reply onto the wrong block.
 int Exchange(int32_t wanted) {
     FlushRxQueue(com);
-    nBytesW = ComWrt(com, szWriteBuf.data(), PNUM * 2 + 4);
+    nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
     Delay(FLASH_REPLY_WAIT);
     const double deadline = Timer() + COM_TIMEOUT;
     int r = ReadReply(com, deadline);
@@ -66,58 +52,48 @@ int Exchange(int32_t wanted) {
 }  // namespace
 
 int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0) {
-    order = ORD_FLASH_ADDRESS;
-    PutWord(0, sync);
-    PutWord(2, ORD_FLASH_ADDRESS);
-    PutWord(4, word0);
-    PutWord(6, blockAddress);
-    for (int k = 2; k < PNUM; ++k) {
-        PutWord(4 + 2 * k, 0);
-    }
+    std::array<int32_t, PNUM> words{};
+    words[0] = word0;
+    words[1] = blockAddress;
+    FillTxBuf(ORD_FLASH_ADDRESS, words.data());
     const int r = Exchange(ORD_FLASH_ADDRESS);
     if (r == RX_SHORT) {
-        SetStatus("Timeout: SendInfoBlockToFlash < 36 Bytes");
+        SetStatusText("Timeout: SendInfoBlockToFlash < 36 Bytes");
         return -1;
     }
     // Bytes that are no reply count as an unknown answer.
-    rxval3 = r == RX_FRAME ? ReplyWord0() : -1;
-    if (rxval3 == ADDRESS_ACCEPTED) {
-        SetStatus("ok:  SendInfoBlockToFlash!");
+    if (r == RX_FRAME && FrameWord(szReadBuf, 0) == ADDRESS_ACCEPTED) {
+        SetStatusText("ok:  SendInfoBlockToFlash!");
         return 1;
     }
-    SetStatus("error : unknown T460 echo at order-20!");
+    SetStatusText("error : unknown T460 echo at order-20!");
     return -2;
 }
 
 int32_t WriteBlockDataToFlash(const int32_t* entries) {
-    order = ORD_FLASH_DATA;
-    PutWord(0, sync);
-    PutWord(2, ORD_FLASH_DATA);
-    for (int k = 0; k < PNUM; ++k) {
-        PutWord(4 + 2 * k, entries[k]);
-    }
+    FillTxBuf(ORD_FLASH_DATA, entries);
     int32_t result;
     const int r = Exchange(ORD_FLASH_DATA);
     if (r == RX_SHORT) {
-        SetStatus("Timeout < 36 Bytes");
+        SetStatusText("Timeout < 36 Bytes");
         result = -1;
     } else {
-        rxval3 = r == RX_FRAME ? ReplyWord0() : -1;
-        switch (rxval3) {
+        const int32_t reply = r == RX_FRAME ? FrameWord(szReadBuf, 0) : -1;
+        switch (reply) {
             case DATA_ADDRESS_INVALID:
-                SetStatus("error : T460 FLASH erase-adress not valid!");
+                SetStatusText("error : T460 FLASH erase-adress not valid!");
                 result = -2;
                 break;
             case DATA_ADDRESS_VALID:
-                SetStatus("ok : T460 FLASH erase-adress valid!");
+                SetStatusText("ok : T460 FLASH erase-adress valid!");
                 result = 2;
                 break;
             case DATA_WRITTEN:
-                SetStatus("ok : T460 FLASH block-write 16-words!");
+                SetStatusText("ok : T460 FLASH block-write 16-words!");
                 result = 1;
                 break;
             default:
-                SetStatus("error : T460 unknown-echo at order=21!");
+                SetStatusText("error : T460 unknown-echo at order=21!");
                 result = -3;
                 break;
         }
@@ -134,14 +110,12 @@ int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
         for (int k = 0; k < PNUM; ++k) {
             pp[k] = pageBuffer[count];
             ++count;
-            SetCtrlVal(panelHandle, NumValue, count);
+            ShowWordCount(count);
         }
         if (SendInfoBlockToFlash(pageAddress + offset, 0) < 0) {
             complete = false;
             break;
         }
-        order = ORD_FLASH_DATA;
-        FillTxBuf(ORD_FLASH_DATA, pp.data());
         if (WriteBlockDataToFlash(pp.data()) < 0) {
             complete = false;
             break;
@@ -180,7 +154,7 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed) {
         return 0;
     }
     if (n == 0) {
-        SetStatus("error : KXlinear.dat not saved - flash written!");
+        SetStatusText("error : KXlinear.dat not saved - flash written!");
         return 1;
     }
     if (saveFailed == 0) {
@@ -211,7 +185,7 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed) {
                           "error : T460 FLASH only page%c written, KXlinear.dat not saved!", written);
             break;
         default:
-            SetStatus("error : T460 FLASH page4-7 not written, KXlinear.dat not saved!");
+            SetStatusText("error : T460 FLASH page4-7 not written, KXlinear.dat not saved!");
             break;
     }
     return 1;
@@ -237,13 +211,13 @@ void SendCorrDataToFlash() {
         if (count <= 254) {
             failedPages |= 1 << i;
         }
-        SetStatus(count > 254 ? pages[i].ok : pages[i].error);
+        SetStatusText(count > 254 ? pages[i].ok : pages[i].error);
         ShowStatus(szStatus.data());
         if (i + 1 < pageCount) {
             Delay(FLASH_PAGE_WAIT);
         }
     }
-    SetCtrlVal(panelHandle, NumValue, 0);
+    ShowWordCount(0);
     // Page messages pass by within a fraction of a second: a failed page, or
     // a table record that could not be saved, ends the run with a message
     // that names it and stays.

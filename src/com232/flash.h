@@ -6,10 +6,8 @@
 
 namespace orv {
 
-constexpr int32_t PAGE0 = 4096;
-constexpr int32_t PAGE1 = 4352;
-constexpr int32_t PAGE2 = 4608;
-constexpr int32_t PAGE3 = 4864;
+// Flash address of pages 4..7 (page k starts at 4096 + 256 k; one address
+// per 16-bit word). Pages 0..3 are not programmed.
 constexpr int32_t PAGE4 = 5120;
 constexpr int32_t PAGE5 = 5376;
 constexpr int32_t PAGE6 = 5632;
@@ -24,7 +22,7 @@ constexpr double FLASH_PAGE_WAIT = 0.05;   // between two pages
 
 // Programs pages 4..7 from flashp4..flashp7; all four are always attempted.
 // Shows every data block's outcome and every page's message, counts the words
-// in NumValue and leaves it at 0. When a page failed, or the build could not
+// on the word counter and leaves it at 0. When a page failed, or the build could not
 // save "KXlinear.dat" (corr_save_failed), it ends with a summary that names
 // what failed; otherwise page 7's ok message is the last text.
 void SendCorrDataToFlash();
@@ -40,6 +38,8 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed);
 int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer);
 // The block address exchange (order 20): 1 accepted, -1 no full reply,
 // -2 any other reply. Leaves its text in szStatus without showing it.
+// Replies of the other kind (late answers to an earlier exchange) are
+// passed over.
 int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0);
 // The block data exchange (order 21) with 16 entries: 1 written, 2 erase
 // address valid, -1 no full reply, -2 erase address not valid, -3 unknown

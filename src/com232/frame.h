@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 
+#include "com232/params.h"
+
 namespace orv {
 
-constexpr int FRAME_LEN = 36;
+constexpr int FRAME_LEN = PNUM * 2 + 4;  // sync word, order word, PNUM data words: 36 bytes
 constexpr int BUF_LEN = 1024;
 
 // Order codes.
@@ -24,17 +26,24 @@ constexpr int32_t SYNC_DEFAULT = 85;
 
 extern std::array<char, BUF_LEN> szWriteBuf;
 extern std::array<char, BUF_LEN> szReadBuf;
+// The sync word that every request carries.
 extern int32_t sync;
+// The order word of the last reply decoded.
 extern int32_t order;
 
 constexpr int32_t HEADER_LEN = 4;  // sync word and order word
 
+// Puts the low 16 bits of `value` into buf[offset] (high byte) and buf[offset + 1].
+void PutWord(std::array<char, BUF_LEN>& buf, int offset, int32_t value);
 // Encodes `sync`, `orderCode` and values[0..PNUM-1] into szWriteBuf.
 void FillTxBuf(int32_t orderCode, const int32_t* values);
 // Decodes szReadBuf into order and pp[0..count-1] (count clamped to PNUM).
 // The reply's sync word is not taken over: requests always go out with the
 // sync word the program started with, whatever arrived on the line.
 void GetRxBuf(int32_t count);
+// Decodes the order word and data words 0..count-1 (count clamped to PNUM)
+// of the 36-byte frame at `frame`, each an unsigned 16-bit value.
+void DecodeFrame(const char* frame, int32_t count, int32_t* orderWord, int32_t* words);
 // Big-endian word at data word k of a frame buffer.
 uint16_t FrameWord(const std::array<char, BUF_LEN>& buf, int k);
 // Order word of the frame in szReadBuf.

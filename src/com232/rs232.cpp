@@ -11,17 +11,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/frame.h"
+#include "com232/report.h"
+#include "runtime/rtcore.h"
 
 namespace orv {
 
-int32_t ret = 0;
-int32_t eventMask = 0x8006;
+int32_t com = 1;
+int32_t nBytesW = 0;
+int32_t nBytesR = 0;
 int32_t rx_flag = 1;
 int32_t graphrefresh = 0;
 std::array<uint16_t, RAWNUM> rawbuf{};
-int32_t rxval3 = 0;
 
 namespace {
 
@@ -118,7 +119,8 @@ const char* WriteFailureText(int32_t written) {
 }
 
 void InitRS232(int port) {
-    ret = OpenComConfig(port, "", BAUD_RATE, PARITY_NONE, DATA_BITS, STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
+    const int ret =
+        OpenComConfig(port, "", BAUD_RATE, PARITY_NONE, DATA_BITS, STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
     if (ret >= 0) {
         SetComTime(port, COM_TIMEOUT);
         FlushRxQueue(port);
@@ -139,8 +141,8 @@ void CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
     Delay(REPLY_PAUSE);
     const int r = ReadReply(port, Timer() + COM_TIMEOUT);
     if (r == RX_FRAME) {
-        rxval3 = FrameWord(szReadBuf, 0);
-        SetStatusText(rxval3 == ECHO_WORD ? "Echo Check - Line Ok!" : "read error - not sync byte 0xAA!");
+        const int32_t echo = FrameWord(szReadBuf, 0);
+        SetStatusText(echo == ECHO_WORD ? "Echo Check - Line Ok!" : "read error - not sync byte 0xAA!");
     } else if (r == RX_JUNK) {
         // Something answered, but nothing a sensor sends.
         SetStatusText("read error - not sync byte 0xAA!");

@@ -21,14 +21,24 @@ constexpr int RX_FRAME = 1;  // a whole frame is in szReadBuf
 constexpr int RX_SHORT = 0;  // fewer than 36 bytes came by the time-out
 constexpr int RX_JUNK = -1;  // 36 or more bytes came, none of them a frame
 
-extern int32_t ret;
-extern int32_t eventMask;
+// Events for which the receive notification is installed (notify count reached).
+constexpr int32_t eventMask = 0x8006;
+
+// The port in use (1 at start; the port ring changes it).
+extern int32_t com;
+// Counts returned by the last serial write and read.
+extern int32_t nBytesW;
+extern int32_t nBytesR;
+// A complete reply has been decoded / a measurement awaits plotting.
 extern int32_t rx_flag;
 extern int32_t graphrefresh;
+// Measured value, channel A and channel B of the last measurement reply.
 extern std::array<uint16_t, RAWNUM> rawbuf;
-extern int32_t rxval3;
 
+// Opens `port`, installs the receive notification, checks the line and shows
+// the outcome (or the driver's message for a port that cannot be opened).
 void InitRS232(int port);
+// Sends an echo frame and shows the verdict on the reply.
 void CheckComLine(int port, int syncWord);
 void RX_Receive_Function(int port, int events, void* data);
 // Takes the whole frame in szReadBuf as a reply, as the receive notification

@@ -3,53 +3,29 @@
 // The window holds the last 100 samples of (upper threshold, lower threshold,
 // reference, measured value), oldest first. Every measurement moves it on by
 // one sample and the whole window is handed to the four-trace strip chart.
-// Threshold sums and differences wrap modulo 65536 and are compared unsigned,
-// as the sensor itself computes them.
 #include "gui/chart.h"
 
-#include "OrvanscopeV10/OrvanscopeV10.h"
 #include "analysis/analysis.h"
+#include "analysis/switching.h"
 #include "com232/params.h"
+#include "gui/panel.h"
 
 namespace orv {
 
 std::array<double, NORM_LEN> arrayNORM{};
-std::array<double, RAW_LEN> arrayRAW{};
 
-uint16_t valNORM, upTHR, loTHR, valREF, adcCHA, adcCHB;
+uint16_t valNORM = 0;
 uint16_t ref10Bit = 512, tol10Bit = 128;
 uint16_t refTHD = 512, upTHD = 640, lowTHD = 384;
-
-namespace {
-
-uint16_t Add16(uint16_t a, uint16_t b) {
-    return static_cast<uint16_t>(a + b);
-}
-uint16_t Sub16(uint16_t a, uint16_t b) {
-    return static_cast<uint16_t>(a - b);
-}
-
-// Polarity 1 shows the comparator state as it is; any other value inverts it.
-int LedState(int state) {
-    return polarity == 1 ? state : 1 - state;
-}
-
-}  // namespace
 
 void PlotNORMValues(const uint16_t* raw, double* window) {
     Shift(window, NORM_LEN, -NORM_TRACES, window);
 
+    // The channel readings (raw[1], raw[2]) are not drawn.
     valNORM = raw[0];
-    adcCHA = raw[1];
-    adcCHB = raw[2];
-
-    upTHR = Add16(reference, tolerance);
-    loTHR = Sub16(reference, tolerance);
-    valREF = reference;
-
-    window[NORM_LEN - 4] = upTHR;
-    window[NORM_LEN - 3] = loTHR;
-    window[NORM_LEN - 2] = valREF;
+    window[NORM_LEN - 4] = UpperEdge(reference, tolerance);
+    window[NORM_LEN - 3] = LowerEdge(reference, tolerance);
+    window[NORM_LEN - 2] = reference;
     window[NORM_LEN - 1] = valNORM;
 
     SetCtrlAttribute(panelHandle, StripChart, ATR_POINTS_PER_SCREEN, CHART_POINTS_PER_SCREEN);
@@ -81,44 +57,18 @@ void FillarrayNORM(int32_t tol, int32_t ref, int32_t value) {
     }
 }
 
-void FillarrayRAW(int32_t first, int32_t second) {
-    // Pairs of (first, second); only ever called with (0, 0).
-    for (int i = 0; i < RAW_LEN; i += 2) {
-        arrayRAW[i] = first;
-        arrayRAW[i + 1] = second;
-    }
-}
-
 void SetREFLed(int32_t v) {
-    const auto u = static_cast<uint16_t>(v);
-    int state;
-    if (u < refTHD) {
-        state = 0;
-        refTHD = Add16(reference, hysteresis);
-    } else {
-        state = 1;
-        refTHD = reference;
-    }
-    SetCtrlVal(panelHandle, LedREF, LedState(state));
+    const RefSwitch r = RefComparator(static_cast<uint16_t>(v), refTHD, reference, hysteresis);
+    refTHD = r.refTHD;
+    SetCtrlVal(panelHandle, LedREF, IndicatorState(r.state, polarity));
 }
 
 void SetTOLLed(int32_t v) {
-    const auto u = static_cast<uint16_t>(v);
-    int state;
-    if (u > upTHD) {
-        state = 0;
-        upTHD = Sub16(Add16(reference, tolerance), hysteresis);
-    } else {
-        upTHD = Add16(reference, tolerance);
-        if (u < lowTHD) {
-            state = 0;
-            lowTHD = Add16(Sub16(reference, tolerance), hysteresis);
-        } else {
-            state = 1;
-            lowTHD = Sub16(reference, tolerance);
-        }
-    }
-    SetCtrlVal(panelHandle, LedTOL, LedState(state));
+    const TolSwitch t =
+        TolComparator(static_cast<uint16_t>(v), upTHD, lowTHD, reference, tolerance, hysteresis);
+    upTHD = t.upTHD;
+    lowTHD = t.lowTHD;
+    SetCtrlVal(panelHandle, LedTOL, IndicatorState(t.state, polarity));
 }
 
 }  // namespace orv

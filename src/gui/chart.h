@@ -10,21 +10,27 @@ namespace orv {
 constexpr int NORM_SAMPLES = 100;
 constexpr int NORM_TRACES = 4;
 constexpr int NORM_LEN = NORM_SAMPLES * NORM_TRACES;  // 400
-constexpr int RAW_LEN = 200;
 constexpr int CHART_POINTS_PER_SCREEN = 101;
 constexpr int COLOR_BLACK = 0x000000;
 constexpr int COLOR_RED = 0xFF0000;
 
 extern std::array<double, NORM_LEN> arrayNORM;
-extern std::array<double, RAW_LEN> arrayRAW;
 
-extern uint16_t valNORM, upTHR, loTHR, valREF, adcCHA, adcCHB;
+// The measured value of the newest sample.
+extern uint16_t valNORM;
+// Reference and tolerance of the flat window drawn at start-up and after Stop.
 extern uint16_t ref10Bit, tol10Bit;
+// The comparators' bounds, carried from sample to sample for the whole run.
 extern uint16_t refTHD, upTHD, lowTHD;
 
+// Appends the sample of `raw` (measured value, channel A, channel B) to
+// `window`, plots the window, shows the value and sets both indicators.
 void PlotNORMValues(const uint16_t* raw, double* window);
+// Fills every sample of arrayNORM with (ref + tol, ref - tol, ref, value),
+// computed in signed 32 bits; draws nothing.
 void FillarrayNORM(int32_t tol, int32_t ref, int32_t value);
-void FillarrayRAW(int32_t first, int32_t second);
+// The comparators for the measured value `v`: update their bounds and set
+// LedREF and LedTOL.
 void SetREFLed(int32_t v);
 void SetTOLLed(int32_t v);
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/params.h"
+#include "gui/panel.h"
 
 namespace orv {
 

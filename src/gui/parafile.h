@@ -1,19 +1,23 @@
-// The parameter file: the sixteen block words as ASCII text.
+// The parameter file as the operator works it: the file dialog, and the
+// panel's values going to a file or coming from one.
 #pragma once
 
-#include <cstdint>
+#include <array>
+
+#include "runtime/runtime.h"
 
 namespace orv {
 
-constexpr const char* PARA_FILE_DEFAULT = "KXpara.dat";
 constexpr const char* PARA_FILE_FILTER = "*.dat";
 constexpr const char* PARA_FILE_TITLE = "M-DOR-KX-T460 Parameter File";
-constexpr int PARA_FIELD_WIDTH = 4;
-constexpr uint32_t PARA_WORD_MAX = 65535;  // every word of the file fits 16 bits
+
+// The path chosen in the last file dialog.
+extern std::array<char, MAX_PATHNAME_LEN> file_name;
 
 // Opens the parameter-file dialog (BUTTON_OK to save or choose, BUTTON_LOAD
-// to load) and leaves the chosen path in file_name. Returns > 0 when a path
-// was chosen; a path too long for the path buffers is refused with a message.
+// to load) in the project directory and leaves the chosen path in file_name.
+// Returns > 0 when a path was chosen; a path too long for the path buffers is
+// refused with a message.
 int SelectParaFile(int button);
 // Reads the panel, builds the block and writes its sixteen words to
 // file_name, replacing the file. The outcome is shown on the status line:

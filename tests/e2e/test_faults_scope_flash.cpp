@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "com232/corrtable.h"
 #include "com232/flash.h"
 #include "gui/chart.h"
-#include "gui/corrtable.h"
 #include "test_faults_fixture.h"
 
 using namespace orv_fault;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/corrtable.h"
 #include "com232/params.h"
-#include "gui/corrtable.h"
 #include "runtime/runtime.h"
 #include "runtime/testing/rt_testing.h"
 #include "support/app_fixture.h"

@@ -20,6 +20,7 @@ int LoadMainPanel() {
         return -1;
     SetCallbackTable(orv::callbackTable, orv::callbackCount);
     orv::panelHandle = LoadPanel(0, orv::PANEL_FILE, orv::PANEL);
+    orv::ReportToPanel();
     return orv::panelHandle;
 }
 

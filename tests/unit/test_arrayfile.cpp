@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
-#include "gui/filestatus.h"
+#include "com232/filestatus.h"
 #include "runtime/runtime.h"
 
 namespace {

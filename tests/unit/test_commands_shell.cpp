@@ -48,11 +48,10 @@ TEST(Shell, DriverErrorTexts) {
     EXPECT_STREQ(ComErrorText(-100000), "RS-232 error!");
 }
 
-TEST(Shell, PathComparisonIgnoresAsciiCaseOnly) {
-    EXPECT_TRUE(SamePathIgnoringCase("/home/op/Proj/KXconfig.dat", "/home/op/Proj/kxconfig.DAT"));
-    EXPECT_TRUE(SamePathIgnoringCase("", ""));
-    EXPECT_FALSE(SamePathIgnoringCase("/home/op/proj/KXconfig.dat", "/home/op/other/KXconfig.dat"));
-    EXPECT_FALSE(SamePathIgnoringCase("/a/KXconfig.dat", "/a/KXconfig.dat2"));
-    EXPECT_FALSE(SamePathIgnoringCase("/a/KXconfig.da", "/a/KXconfig.dat"));
-    EXPECT_FALSE(SamePathIgnoringCase("/a/[x", "/a/{x"));  // not letters: no case folding
+TEST(Shell, NameComparisonIgnoresAsciiCaseOnly) {
+    EXPECT_TRUE(SameNameIgnoringCase("KXconfig.dat", "kxconfig.DAT"));
+    EXPECT_TRUE(SameNameIgnoringCase("", ""));
+    EXPECT_FALSE(SameNameIgnoringCase("KXconfig.dat", "KXconfig.dat2"));
+    EXPECT_FALSE(SameNameIgnoringCase("KXconfig.da", "KXconfig.dat"));
+    EXPECT_FALSE(SameNameIgnoringCase("[x", "{x"));  // not letters: no case folding
 }

@@ -1,5 +1,6 @@
-// The correction table builder against hand-made sources: the order of its
-// rules, the output file, the page buffers, and the sources it must refuse.
+// The correction table builder with its files: the output file, the page
+// buffers, and the sources it must refuse. (The build's rules are tested on
+// the pure builder.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@
 #include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
-#include "gui/corrtable.h"
+#include "com232/corrtable.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -96,55 +97,6 @@ TEST_F(CorrTable, IdentityPositionsGiveTheValuesAndFillThePagesInOrder) {
     EXPECT_EQ("  1023\t  1022", row1.substr(0, 13));
     EXPECT_EQ("     1\t     4\t     7", row2.substr(0, 20));
     EXPECT_FALSE(std::getline(in, extra));
-}
-
-TEST_F(CorrTable, RepeatedPositionTakesTheLowestElementIndex) {
-    Pairs({{0, 1}, {100, 9}, {100, 7}, {100, 8}});
-    positions[900] = 100;  // a late pair naming the same position
-    values[900] = 99;
-    const Group t = Build();
-    EXPECT_EQ(9, t[100]);
-    EXPECT_EQ(9, t[500]);  // carried forward through the gaps
-}
-
-TEST_F(CorrTable, GapsAndZerosTakeTheEntryBefore) {
-    Pairs({{10, 100}, {14, 140}, {199, 150}, {200, 0}, {201, 160}});
-    const Group t = Build();
-    // No pair names position 0: it stays 0 and the gap fill carries 0 on.
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(0, t[i]) << i;
-    EXPECT_EQ((std::vector<int32_t>{100, 100, 100, 100, 140}), std::vector<int32_t>(&t[10], &t[15]));
-    EXPECT_EQ(140, t[198]);
-    EXPECT_EQ(150, t[199]);
-    EXPECT_EQ(150, t[200]);  // a pair's value 0 is a gap like a missing pair
-    EXPECT_EQ(160, t[201]);
-    EXPECT_EQ(160, t[1023]);
-}
-
-TEST_F(CorrTable, DropsAreRepairedLeftToRight) {
-    Pairs({
-        {300, 10},
-        {301, 5},
-        {302, 20},  // midpoint 15
-        {400, 30},
-        {401, 25},
-        {402, 33},  // midpoint 31
-        {500, 40},
-        {501, 35},
-        {502, 38},
-        {503, 60},  // 40, then 38 meets 40: midpoint 50
-        {1022, 90},
-        {1023, 80},  // the last entry is raised
-    });
-    positions.back() = 1022;  // keep the fillers off the last entry
-    const Group t = Build();
-    EXPECT_EQ((std::vector<int32_t>{10, 15, 20}), std::vector<int32_t>(&t[300], &t[303]));
-    EXPECT_EQ((std::vector<int32_t>{30, 31, 33}), std::vector<int32_t>(&t[400], &t[403]));
-    EXPECT_EQ((std::vector<int32_t>{40, 40, 50, 60}), std::vector<int32_t>(&t[500], &t[504]));
-    EXPECT_EQ(90, t[1022]);
-    EXPECT_EQ(90, t[1023]);
-    for (int i = 1; i < 1024; ++i)
-        ASSERT_GE(t[i], t[i - 1]) << i;
 }
 
 TEST_F(CorrTable, ValuesAtBothEndsOfTheFlashWordAreTaken) {

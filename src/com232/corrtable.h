@@ -25,6 +25,9 @@ constexpr int CORR_ERR_VALUE = -8;
 // Largest value a table entry can hold: the flash words are 16 bits.
 constexpr int32_t CORR_VALUE_MAX = 65535;
 
+// Entries of the correction table, or of one of its lists, by index 0..1023.
+using CorrTable = std::array<int32_t, CORR_ENTRIES>;
+
 extern std::array<int32_t, VCORR_LEN> vcorr;
 extern std::array<int32_t, 256> flashp4, flashp5, flashp6, flashp7;
 // 1 when the last build could not save "KXlinear.dat", else 0.
@@ -38,5 +41,14 @@ extern int32_t corr_save_failed;
 // a value lies outside 0..65535. A build whose table file cannot be saved
 // still fills the page buffers; it says so and sets corr_save_failed.
 int ReadCorrData(const char* path);
+
+// Checks the 3072 numbers of a source (values, positions, the unused group):
+// 0 when every pair can be built, otherwise CORR_ERR_POSITION or
+// CORR_ERR_VALUE for the first pair that cannot, whose index goes to *pair.
+int CheckCorrSource(const int32_t* source, int* pair);
+// Builds the table from a checked source. `positions` receives the source's
+// positions back to front (what the output file records), `table` the
+// finished table, which never falls.
+void BuildCorrTable(const int32_t* source, CorrTable& positions, CorrTable& table);
 
 }  // namespace orv

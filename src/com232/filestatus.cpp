@@ -1,15 +1,22 @@
-#include "gui/filestatus.h"
+// Status-line reports about the files the operator picks.
+#include "com232/filestatus.h"
 
-#include <cstring>
-
-#include "OrvanscopeV10/OrvanscopeV10.h"
-#include "runtime/runtime.h"
+#include "com232/report.h"
+#include "runtime/rtcore.h"
 
 namespace orv {
 
 const char* FileBaseName(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash != nullptr ? slash + 1 : path;
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+#ifdef _WIN32
+        if (*p == '\\')
+            name = p + 1;
+#endif
+        if (*p == '/')
+            name = p + 1;
+    }
+    return name;
 }
 
 void ReportReadFailure(const char* path, int code, int expected, const char* notANumber) {

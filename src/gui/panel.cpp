@@ -1,0 +1,27 @@
+// The main panel's state, and the panel as the place where the core reports.
+#include "gui/panel.h"
+
+#include "com232/report.h"
+
+namespace orv {
+
+int panelHandle = 0;
+std::array<char, MAX_PATHNAME_LEN> proj_dir{};
+
+namespace {
+
+class PanelReport : public Report {
+  public:
+    void Status(const char* text) override { SetCtrlVal(panelHandle, TextStatus, text); }
+    void WordCount(int32_t words) override { SetCtrlVal(panelHandle, NumValue, static_cast<int>(words)); }
+};
+
+PanelReport panelReport;
+
+}  // namespace
+
+void ReportToPanel() {
+    SetReport(&panelReport);
+}
+
+}  // namespace orv
