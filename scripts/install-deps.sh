@@ -9,6 +9,7 @@ packages=(
   libgtest-dev
   xvfb xauth imagemagick
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64
 )
 
 missing=()
