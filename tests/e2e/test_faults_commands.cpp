@@ -15,20 +15,6 @@ using namespace orv_fault;
 
 namespace {
 
-struct Case {
-    const char* name;
-    kxsim::Faults faults;
-    bool hangup = false;  // the line closes after the command's first frame
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
 // ---------------------------------------------------------------- line check
 
 class LineCheckFault : public Faulty, public ::testing::WithParamInterface<Case> {

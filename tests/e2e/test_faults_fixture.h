@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,31 @@ inline kxsim::Faults Late(int ms) {
     kxsim::Faults f;
     f.delayMs = ms;
     return f;
+}
+
+// One case of a fault matrix: the sensor's faults, and whether the line closes
+// after the command's first frame.
+struct Case {
+    const char* name;
+    kxsim::Faults faults;
+    bool hangup = false;
+};
+
+inline void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+inline std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
+inline long Count(const std::vector<std::string>& v, const std::string& s) {
+    return static_cast<long>(std::count(v.begin(), v.end(), s));
+}
+
+inline long MeasureRequests(const std::vector<kxsim::Frame>& frames) {
+    return static_cast<long>(std::count_if(frames.begin(), frames.end(),
+                                           [](const auto& f) { return kxsim::FrameWord(f, -1) == 8; }));
 }
 
 class Faulty : public orv_test::App {

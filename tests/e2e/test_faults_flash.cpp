@@ -1,169 +1,20 @@
-// Fault matrix of the live scope and of the flash programming: each fault of
-// the line ends the command with its message within its time-out, leaves the
-// panel usable and lets a later good run or programming work again.
+// Fault matrix of the flash programming: each fault of the line ends every
+// page it touches with its message within its time-out, the run ends on a
+// message naming what failed, and a later programming succeeds.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
-#include <QTimer>
 #include <algorithm>
 #include <fstream>
-#include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "com232/corrtable.h"
 #include "com232/flash.h"
-#include "gui/chart.h"
 #include "test_faults_fixture.h"
 
 using namespace orv_fault;
-
-namespace {
-
-struct Case {
-    const char* name;
-    kxsim::Faults faults;
-    bool hangup = false;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
-long Count(const std::vector<std::string>& v, const std::string& s) {
-    return static_cast<long>(std::count(v.begin(), v.end(), s));
-}
-
-long MeasureRequests(const std::vector<kxsim::Frame>& frames) {
-    return static_cast<long>(std::count_if(frames.begin(), frames.end(),
-                                           [](const auto& f) { return kxsim::FrameWord(f, -1) == 8; }));
-}
-
-// ---------------------------------------------------------------- live scope
-
-class ScopeFault : public Faulty, public ::testing::WithParamInterface<Case> {
-  protected:
-    // A good run: measurements keep coming until Stop, well past the time-out.
-    void ExpectGoodRun() {
-        sensor->setFaults({});
-        Status();
-        const std::size_t before = sensor->framesReceived();
-        rt_test::After(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
-        rt_test::Click(panel(), orv::BTNRun);
-        EXPECT_EQ(Count(Status(), "Timeout RS232-Line!"), 0);
-        EXPECT_GE(MeasureRequests(FramesSince(before)), 10);
-        ExpectIdle();
-    }
-};
-
-}  // namespace
-
-TEST_P(ScopeFault, SilentOrTornRepliesEndTheRunWithTimeout) {
-    sensor->setFaults(GetParam().faults);
-    const std::size_t before = sensor->framesReceived();
-    const std::size_t repliesBefore = sensor->repliesSent();
-
-    const double took = Timed([&] { rt_test::Click(panel(), orv::BTNRun); });
-
-    EXPECT_GE(took, kReplyTimeoutS - 0.1);
-    EXPECT_LT(took, kReplyTimeoutS + kSlackS);
-    EXPECT_EQ(Status(), (std::vector<std::string>{"Timeout RS232-Line!"}));
-    EXPECT_EQ(FramesSince(before).size(), 1u);  // one request, never answered in full
-    ExpectIdle();
-
-    AwaitReplies(repliesBefore + (GetParam().faults.silent ? 0 : 1));
-    ExpectGoodRun();
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, ScopeFault,
-                         ::testing::Values(Case{"Silent", Silent()}, Case{"ShortReply", Short(20)},
-                                           Case{"ShortReplyOneByteMissing", Short(35)},
-                                           Case{"Garbage", Garbage(36, false)},
-                                           Case{"LateReply", Late(1800)}),
-                         CaseName);
-
-namespace {
-
-class ScopeNoise : public Faulty, public ::testing::WithParamInterface<Case> {};
-
-}  // namespace
-
-// Noise before every reply is dropped and the reply behind it found: the
-// scope goes on measuring until Stop, and faster again once the noise ends.
-TEST_P(ScopeNoise, RunGoesOnUntilStopAndMeasuresAgainWhenTheNoiseEnds) {
-    sensor->setFaults(GetParam().faults);
-    const std::size_t before = sensor->framesReceived();
-    rt_test::After(1000, [this] { sensor->setFaults({}); });
-    rt_test::After(2500, [this] { rt_test::Click(panel(), orv::BTNStop); });
-
-    const double took = Timed([&] { rt_test::Click(panel(), orv::BTNRun); });
-
-    EXPECT_LT(took, 2.5 + kSlackS);
-    EXPECT_EQ(Count(Status(), "Timeout RS232-Line!"), 0);
-    ExpectIdle();
-    const auto frames = FramesSince(before);
-    EXPECT_GE(MeasureRequests(frames), 10);
-    // The last requests were answered by real measurements again.
-    EXPECT_EQ(orv::order, 8);
-    EXPECT_EQ(orv::valNORM, orv::rawbuf[0]);
-}
-
-INSTANTIATE_TEST_SUITE_P(Faults, ScopeNoise, ::testing::Values(Case{"GarbageBefore", Garbage(10, true)}),
-                         CaseName);
-
-namespace {
-
-class ScopeHangUp : public Faulty {};
-
-}  // namespace
-
-TEST_F(ScopeHangUp, ScopeWhoseLineHangsUpStopsQuietlyAndRunsAgainAfterReplug) {
-    double cpuAtHangup = -1;
-    Clock::time_point hangupAt{};
-    QTimer watch;
-    watch.setInterval(10);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (cpuAtHangup < 0 && sensor->hungUp()) {
-            cpuAtHangup = CpuMs();
-            hangupAt = Clock::now();
-        }
-    });
-    watch.start();
-    QTimer::singleShot(500,
-                       [this] { sensor->setHangupAfter(static_cast<int>(sensor->framesReceived() + 3)); });
-
-    const double took = Timed([&] { rt_test::Click(panel(), orv::BTNRun); });
-    watch.stop();
-
-    ASSERT_GE(cpuAtHangup, 0) << "the line did not hang up while the scope ran";
-    const double deadSeconds = SecondsSince(hangupAt);
-    EXPECT_LT(CpuMs() - cpuAtHangup, 0.5 * deadSeconds * 1000.0) << "the wait on a dead line must sleep";
-    EXPECT_LT(deadSeconds, kReplyTimeoutS + kSlackS);
-    EXPECT_LT(took, 0.5 + kReplyTimeoutS + kSlackS);
-
-    const auto shown = Status();
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.back(), "Timeout RS232-Line!");
-    // One "Line Ok!" per reply, nothing for the dead line.
-    EXPECT_LE(shown.size(), sensor->repliesSent() + 1);
-    ExpectIdle();
-
-    Replug();
-    Status();
-    rt_test::After(1800, [this] { rt_test::Click(panel(), orv::BTNStop); });
-    rt_test::Click(panel(), orv::BTNRun);
-    EXPECT_EQ(Count(Status(), "Timeout RS232-Line!"), 0);
-    EXPECT_GE(MeasureRequests(sensor->received()), 10);
-    ExpectIdle();
-}
-
-// --------------------------------------------------------- flash programming
 
 namespace {
 
@@ -292,14 +143,13 @@ class FlashLate : public FlashFault {};
 // taken as the answer to a later frame, which would shift every later reply
 // onto the wrong block.
 TEST_P(FlashLate, OneLateReplyFailsOnlyItsPage) {
-    const std::size_t before = sensor->framesReceived();
-    sensor->setDelayMs(2300);
-    std::thread prompt([&] {
-        sensor->waitForFrames(before + 1, 5000);
-        sensor->setDelayMs(0);
-    });
+    kxsim::FlashFault late;  // the first reply of the run, to page 4's first address
+    late.enabled = true;
+    late.page = 4;
+    late.block = 0;
+    late.lateMs = 2300;
+    sensor->setFlashFault(late);
     const double took = Program();
-    prompt.join();
 
     const auto shown = Status();
     ASSERT_FALSE(shown.empty());
@@ -316,6 +166,7 @@ TEST_P(FlashLate, OneLateReplyFailsOnlyItsPage) {
     }
     ExpectIdle();
 
+    sensor->setFlashFault({});
     Status();
     Program();
     EXPECT_EQ(Last(), kLastPageOk);
