@@ -191,7 +191,7 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed) {
     return 1;
 }
 
-void SendCorrDataToFlash() {
+int32_t SendCorrDataToFlash() {
     static const Page pages[] = {
         {PAGE4, &flashp4, "ok : T460 FLASH page4-write 255 words!",
          "error : T460 FLASH page4-write <255 words!"},
@@ -224,6 +224,7 @@ void SendCorrDataToFlash() {
     if (ComposeFlashSummary(failedPages, corr_save_failed) != 0) {
         ShowStatus(szStatus.data());
     }
+    return failedPages;
 }
 
 }  // namespace orv

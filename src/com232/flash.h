@@ -24,8 +24,9 @@ constexpr double FLASH_PAGE_WAIT = 0.05;   // between two pages
 // Shows every data block's outcome and every page's message, counts the words
 // on the word counter and leaves it at 0. When a page failed, or the build could not
 // save "KXlinear.dat" (corr_save_failed), it ends with a summary that names
-// what failed; otherwise page 7's ok message is the last text.
-void SendCorrDataToFlash();
+// what failed; otherwise page 7's ok message is the last text. Returns the
+// failed pages, bit k set when page 4 + k was not written (0: all written).
+int32_t SendCorrDataToFlash();
 // Composes the closing summary in szStatus: `failedPages` has bit k set when
 // page 4 + k failed, `saveFailed` is 1 when "KXlinear.dat" was not saved.
 // Returns 1 when there is something to report, 0 (szStatus untouched) when

@@ -1,6 +1,8 @@
 // The sixteen parameter variables, the block `pp` and the copies between them.
 #include "com232/params.h"
 
+#include <cstring>
+
 namespace orv {
 
 uint16_t power, powermode, reference, tolerance, backlimit, hysteresis, polarity, average, measure, memory,
@@ -16,7 +18,25 @@ uint16_t* const slotVar[PNUM] = {&power,    &powermode, &reference, &tolerance, 
                                  &polarity, &average,   &measure,   &memory,    &hold,      &linear,
                                  &para12,   &para13,    &para14,    &para15};
 
+const char* const slotNames[PNUM] = {
+    "power",   "powermode", "reference", "tolerance", "backlimit", "hysteresis", "polarity", "average",
+    "measure", "memory",    "hold",      "linear",    "para12",    "para13",     "para14",   "para15"};
+
 }  // namespace
+
+const char* SlotName(int32_t k) {
+    return k >= 0 && k < PNUM ? slotNames[k] : "";
+}
+
+int32_t SlotIndex(const char* name) {
+    if (name == nullptr)
+        return -1;
+    for (int32_t k = 0; k < PNUM; ++k) {
+        if (std::strcmp(name, slotNames[k]) == 0)
+            return k;
+    }
+    return -1;
+}
 
 void SetParameterDefaults() {
     power = 500;

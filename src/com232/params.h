@@ -25,4 +25,10 @@ void SetParameterDefaults();
 void CopyVarsToPP();
 void CopyPPtoVars();
 
+// The name of slot k (0..15) as the variables are named, e.g. "power",
+// "reference", "para12"; "" for an index outside the block.
+const char* SlotName(int32_t k);
+// The slot that `name` names (exact, lower case), or -1.
+int32_t SlotIndex(const char* name);
+
 }  // namespace orv

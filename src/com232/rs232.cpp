@@ -118,31 +118,38 @@ const char* WriteFailureText(int32_t written) {
     }
 }
 
+int OpenLine(int port, const char* device) {
+    const int ret = OpenComConfig(port, device != nullptr ? device : "", BAUD_RATE, PARITY_NONE, DATA_BITS,
+                                  STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
+    if (ret < 0) {
+        SetStatusText(ComErrorText(ret));
+        return ret;
+    }
+    SetComTime(port, COM_TIMEOUT);
+    FlushRxQueue(port);
+    FlushOutQ(port);
+    SetCTSMode(port, 0);
+    return 0;
+}
+
 void InitRS232(int port) {
-    const int ret =
-        OpenComConfig(port, "", BAUD_RATE, PARITY_NONE, DATA_BITS, STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
-    if (ret >= 0) {
-        SetComTime(port, COM_TIMEOUT);
-        FlushRxQueue(port);
-        FlushOutQ(port);
-        SetCTSMode(port, 0);
+    if (OpenLine(port, "") >= 0) {
         InstallComCallback(port, eventMask, NOTIFY_COUNT, sync, RX_Receive_Function, nullptr);
         CheckComLine(port, sync);
-    } else {
-        SetStatusText(ComErrorText(ret));
     }
     ShowStatus(szStatus.data());
 }
 
-void CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
+int CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
     CopyVarsToPP();
     FillTxBuf(ORD_ECHO, pp.data());
     nBytesW = ComWrt(port, szWriteBuf.data(), FRAME_LEN);
     Delay(REPLY_PAUSE);
     const int r = ReadReply(port, Timer() + COM_TIMEOUT);
+    int ok = 0;
     if (r == RX_FRAME) {
-        const int32_t echo = FrameWord(szReadBuf, 0);
-        SetStatusText(echo == ECHO_WORD ? "Echo Check - Line Ok!" : "read error - not sync byte 0xAA!");
+        ok = FrameWord(szReadBuf, 0) == ECHO_WORD ? 1 : 0;
+        SetStatusText(ok != 0 ? "Echo Check - Line Ok!" : "read error - not sync byte 0xAA!");
     } else if (r == RX_JUNK) {
         // Something answered, but nothing a sensor sends.
         SetStatusText("read error - not sync byte 0xAA!");
@@ -150,6 +157,7 @@ void CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
         SetStatusText("Timeout < 36 Bytes");
     }
     ShowStatus(szStatus.data());
+    return ok;
 }
 
 void RX_Receive_Function(int /*port*/, int events, void* /*data*/) {

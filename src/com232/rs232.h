@@ -35,11 +35,19 @@ extern int32_t graphrefresh;
 // Measured value, channel A and channel B of the last measurement reply.
 extern std::array<uint16_t, RAWNUM> rawbuf;
 
-// Opens `port`, installs the receive notification, checks the line and shows
-// the outcome (or the driver's message for a port that cannot be opened).
+// Opens `port` with the line's settings (19200 baud, 8N1, no handshake, the
+// 2 s time-out) and empties both queues, without checking the line. `device`
+// names the device; "" or nullptr takes the one that the port number maps to.
+// Returns 0, or the negative open code, whose message it leaves in szStatus
+// without showing it.
+int OpenLine(int port, const char* device);
+// Opens `port` (OpenLine), installs the receive notification, checks the line
+// and shows the outcome (or the driver's message for a port that cannot be
+// opened).
 void InitRS232(int port);
-// Sends an echo frame and shows the verdict on the reply.
-void CheckComLine(int port, int syncWord);
+// Sends an echo frame and shows the verdict on the reply. Returns 1 when the
+// sensor answered with the echo word, 0 otherwise.
+int CheckComLine(int port, int syncWord);
 void RX_Receive_Function(int port, int events, void* data);
 // Takes the whole frame in szReadBuf as a reply, as the receive notification
 // does: decodes it, copies the raw values of a measurement and sets the flags.
