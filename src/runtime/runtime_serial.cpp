@@ -49,6 +49,7 @@
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #endif
 
 #include "runtime/diag.h"
@@ -390,6 +391,16 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     if (!isatty(static_cast<int>(dev->handle()))) {
         dev->close();
         return OpenFailure(port, device, COM_ERR_CANNOT_OPEN, QStringLiteral("not a terminal"));
+    }
+#endif
+#ifdef Q_OS_LINUX
+    // One program per device. QSerialPort's lock file is named after the path
+    // as given, and its exclusive mode does not bind root: a lock on the
+    // device itself also refuses a second program (or a second copy) that
+    // reaches it through another name, a link or /dev/serial/by-id.
+    if (flock(static_cast<int>(dev->handle()), LOCK_EX | LOCK_NB) != 0) {
+        dev->close();
+        return OpenFailure(port, device, COM_ERR_CANNOT_OPEN, QStringLiteral("in use by another program"));
     }
 #endif
 
