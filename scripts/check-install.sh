@@ -5,6 +5,8 @@
 #     panel from the installation's data directory, pass the line check, and
 #     shut down in order (exit 0) when asked to terminate. Without its panel
 #     file the installed program must end at once with -1.
+#     The installed orvanscope-cli must document its commands (--help), link no
+#     widget or GUI library, and pass the line check with DISPLAY unset.
 #  2. The Debian package is built with CPack; its control data must declare the
 #     run-time libraries and its contents must hold every installed file. The
 #     package is unpacked and the program started from there in the same way.
@@ -50,6 +52,28 @@ wait_for_file() {
     return 1
 }
 
+# check_cli LABEL PREFIX LINK: the installed orvanscope-cli without a display.
+check_cli() {
+    local label=$1 cli=$2/bin/orvanscope-cli link=$3
+    if "$cli" --help 2>&1 | grep -q "^Exit codes"; then
+        pass "$label: orvanscope-cli --help documents its commands"
+    else
+        fail "$label: orvanscope-cli --help failed"
+    fi
+    local gui
+    gui=$(ldd "$cli" | grep -Eo 'libQt6(Widgets|Gui)[^ ]*' || true)
+    if [ -z "$gui" ]; then
+        pass "$label: orvanscope-cli links no widget or GUI library"
+    else
+        fail "$label: orvanscope-cli links $(echo $gui)"
+    fi
+    if (cd "$work" && env -u DISPLAY -u QT_QPA_PLATFORM ORVANSCOPE_COM1=$link "$cli" -q check); then
+        pass "$label: orvanscope-cli checked the line without a display"
+    else
+        fail "$label: orvanscope-cli check failed"
+    fi
+}
+
 # run_installed LABEL PREFIX: starts PREFIX/bin/OrvanscopeV10 against
 # PREFIX/bin/kxsim and checks start-up, line check and orderly termination.
 run_installed() {
@@ -64,6 +88,7 @@ run_installed() {
         sim_pid=""
         return
     fi
+    check_cli "$label" "$prefix" "$link"
     (cd "$proj" && QT_QPA_PLATFORM=offscreen ORVANSCOPE_COM1=$link \
         QT_LOGGING_RULES="orvanscope.line.debug=true" exec "$prefix/bin/OrvanscopeV10") 2>"$log" &
     app_pid=$!
@@ -109,7 +134,8 @@ run_installed() {
 # --- 1. staged install -------------------------------------------------------
 stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
-for f in usr/bin/OrvanscopeV10 usr/bin/kxsim usr/share/orvanscope/OrvanscopeV10.uir \
+for f in usr/bin/OrvanscopeV10 usr/bin/kxsim usr/bin/orvanscope-cli usr/share/man/man1/orvanscope-cli.1 \
+    usr/share/orvanscope/OrvanscopeV10.uir \
     usr/share/applications/orvanscope.desktop usr/share/icons/hicolor/scalable/apps/orvanscope.svg \
     usr/share/orvanscope/examples/KXconfig.dat usr/share/orvanscope/examples/KXpara.dat \
     usr/share/doc/orvanscope/README.md; do
@@ -154,7 +180,8 @@ if [ -n "$deb" ]; then
         fi
     done
     dpkg-deb -c "$deb" | awk '{print $NF}' >"$work/contents"
-    for f in ./usr/bin/OrvanscopeV10 ./usr/bin/kxsim ./usr/share/orvanscope/OrvanscopeV10.uir \
+    for f in ./usr/bin/OrvanscopeV10 ./usr/bin/kxsim ./usr/bin/orvanscope-cli \
+        ./usr/share/man/man1/orvanscope-cli.1 ./usr/share/orvanscope/OrvanscopeV10.uir \
         ./usr/share/applications/orvanscope.desktop ./usr/share/icons/hicolor/scalable/apps/orvanscope.svg \
         ./usr/share/orvanscope/examples/KXconfig.dat ./usr/share/orvanscope/examples/KXpara.dat; do
         if grep -qx "$f" "$work/contents"; then

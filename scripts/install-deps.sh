@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config dpkg-dev file
   qt6-base-dev qt6-tools-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
+  libcli11-dev nlohmann-json3-dev
   xvfb xauth imagemagick
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
