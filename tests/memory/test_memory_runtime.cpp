@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -47,7 +48,9 @@ int RecordCtrl(int, int control, int event, void*, int, int) {
     return 0;
 }
 
-int RecordPanel(int, int, void*, int, int) {
+int RecordPanel(int, int event, void*, int, int) {
+    if (event == EVT_CLOSE)
+        QuitUserInterface(6);
     return 0;
 }
 
@@ -221,8 +224,9 @@ TEST_F(MemoryRuntime, TimerTicksOnlyWhileEnabledAndNeverInsideItsOwnTick) {
     rt_test::Pump(500);
     EXPECT_EQ(g_ticks, stopped);
 
-    // RunUserInterface runs until a quit once the outermost callback is done.
-    rt_test::After(300, [] { QuitUserInterface(6); });
+    // RunUserInterface runs until a quit, here the panel callback's answer
+    // to a termination request.
+    rt_test::After(300, [] { std::raise(SIGTERM); });
     const double t = Timer();
     EXPECT_EQ(RunUserInterface(), 6);
     EXPECT_NEAR(Timer() - t, 0.3, 1e-9);

@@ -93,6 +93,7 @@ struct MemoryClock {
     std::mutex mu;
     std::function<double()> nowMs;
     std::function<void()> pump;
+    std::thread::id owner;  // the thread that installed them: the runtime's
 };
 
 MemoryClock& MemClock() {
@@ -119,6 +120,7 @@ void SetMemoryClock(std::function<double()> nowMs, std::function<void()> pump) {
     std::lock_guard<std::mutex> guard(c.mu);
     c.nowMs = std::move(nowMs);
     c.pump = std::move(pump);
+    c.owner = std::this_thread::get_id();
 }
 
 Sensor* FindInMemory(const std::string& device) {
@@ -868,7 +870,10 @@ double Sensor::nowLocked() {
     std::function<double()> clock;
     {
         std::lock_guard<std::mutex> guard(c.mu);
-        clock = c.nowMs;
+        // Only the runtime's own thread reads its clock; elsewhere the
+        // sensor's time is where the runtime last left it.
+        if (c.owner == std::this_thread::get_id())
+            clock = c.nowMs;
     }
     if (clock)
         memNowMs_ = std::max(memNowMs_, clock());
@@ -912,11 +917,19 @@ bool Sensor::waitInMemory(const std::function<bool()>& done, int timeoutMs) cons
     auto* self = const_cast<Sensor*>(this);
     std::function<void()> pump;
     bool clocked = false;
+    bool elsewhere = false;
     {
         MemoryClock& c = MemClock();
         std::lock_guard<std::mutex> guard(c.mu);
         pump = c.pump;
         clocked = static_cast<bool>(c.nowMs);
+        elsewhere = clocked && c.owner != std::this_thread::get_id();
+    }
+    if (elsewhere) {
+        // Another thread than the runtime's must not run its events: it
+        // waits in real time for what the runtime's thread brings about.
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
     }
     if (!clocked)
         pump = nullptr;  // a pump that moves another clock cannot help

@@ -65,8 +65,10 @@
 // runtime's clock, which the runtime installs with SetMemoryClock together
 // with a pump (one step of its event processing, which advances the clock):
 // waitForFrames and waitForReplies then pump instead of sleeping, and
-// inject() delivers at the clock's current time. Without an installed clock
-// the sensor keeps its own: the latest time handed to it, advanced by waits.
+// inject() delivers at the clock's current time. Only the thread that
+// installed the clock pumps; on any other thread the waits block in real time
+// for what the runtime's thread brings about. Without an installed clock the
+// sensor keeps its own: the latest time handed to it, advanced by waits.
 //
 // Fault switches:
 //   silent        frames are received and logged, nothing else happens

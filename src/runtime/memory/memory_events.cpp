@@ -12,10 +12,16 @@
 // of enabled timer controls (never nested in the same timer's tick). A step
 // runs what was due when it began: anything that becomes due meanwhile waits
 // for the next step, as in the event loop of the real runtime.
+//
+// As in the real runtime, a termination request (SIGTERM, SIGINT) becomes a
+// close request of every panel at the next step, and a second one ends the
+// process; the handlers are taken over only where nobody else (a fuzzer's
+// driver) has installed one.
 #include <QCoreApplication>
 #include <QDir>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,6 +61,43 @@ State& S() {
 char g_argv0[] = "OrvanscopeV10";
 char* g_fallbackArgv[] = {g_argv0, nullptr};
 
+volatile std::sig_atomic_t g_termRequested = 0;
+
+void OnTermSignal(int) {
+    g_termRequested = 1;
+}
+
+void WatchTermination() {
+#ifndef _WIN32
+    for (int sig : {SIGTERM, SIGINT}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction sa {};
+        sa.sa_handler = OnTermSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(sig, &sa, nullptr);
+    }
+#endif
+}
+
+// Delivers a termination request as the close request of every panel.
+void DeliverTermination() {
+    if (!g_termRequested)
+        return;
+    g_termRequested = 0;
+#ifndef _WIN32
+    for (int sig : {SIGTERM, SIGINT}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == OnTermSignal)
+            std::signal(sig, SIG_DFL);
+    }
+#endif
+    for (int h : PanelHandles())
+        DeliverPanel(h, EVT_CLOSE);
+}
+
 double ScheduledNextMs() {
     double next = kNever;
     for (const Scheduled& s : S().scheduled)
@@ -82,7 +125,7 @@ bool TakeScheduled(double limitMs, std::uint64_t seqLimit, Scheduled* out) {
 
 bool DueNow() {
     const double now = S().nowMs;
-    if (SerialDue() || ScheduledNextMs() <= now)
+    if (g_termRequested || SerialDue() || ScheduledNextMs() <= now)
         return true;
     int panel = 0, control = 0;
     double due = 0;
@@ -92,6 +135,7 @@ bool DueNow() {
 void RunDue() {
     const double t = S().nowMs;
     const std::uint64_t seqLimit = S().nextSeq;
+    DeliverTermination();
     SerialRun();
     // Actions and ticks due when the step began, in the order they fell due.
     for (;;) {
@@ -128,7 +172,7 @@ void RunDue() {
 
 // Whether anything at all can still happen without the test acting.
 bool SomethingCanHappen() {
-    return !S().scheduled.empty() || AnyTimerRunning() || SerialDue() || SerialBusy();
+    return g_termRequested || !S().scheduled.empty() || AnyTimerRunning() || SerialDue() || SerialBusy();
 }
 
 }  // namespace
@@ -199,6 +243,8 @@ void StartEngine(int argc, char* argv[], Engine kind) {
     if (s.engine == Engine::None) {
         s.engine = kind;
         s.projectDir = QDir::currentPath().toStdString();
+        if (kind == Engine::Panels)
+            WatchTermination();
     }
 }
 
