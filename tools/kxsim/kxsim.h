@@ -1,4 +1,4 @@
-// Simulated M-DOR-KX sensor on a pseudo-terminal.
+// Simulated M-DOR-KX sensor on a pseudo-terminal, or in memory for tests.
 //
 // The sensor serves the slave end of a pty pair and answers 36-byte frames
 // (sync word, order word, 16 data words, all big-endian) like the firmware:
@@ -53,22 +53,23 @@
 //   s.stop();                        // also done by the destructor
 //
 // In memory (Options::inMemory), for a test runtime with a virtual clock:
-// start() opens no pty and starts no thread, and devicePath() is a name
-// "mem:N" (never reused in the process) under which the runtime finds the
-// sensor (FindInMemory). Everything else behaves as on the pty: framing and
-// its resync gap, the firmware's answers, every fault switch, pacing, trickle
-// and the USB grid, logs and counters. The runtime hands over the program's
-// bytes with the time they arrive (lineWrite), takes the bytes that have
-// reached the program's end by a time (lineRead), asks when the next ones
-// are due (lineNextMs), and whether the line has closed (lineClosed; after
-// hangupAfter, or once the sensor is stopped). Times are milliseconds on the
-// runtime's clock, which the runtime installs with SetMemoryClock together
-// with a pump (one step of its event processing, which advances the clock):
-// waitForFrames and waitForReplies then pump instead of sleeping, and
-// inject() delivers at the clock's current time. Only the thread that
-// installed the clock pumps; on any other thread the waits block in real time
-// for what the runtime's thread brings about. Without an installed clock the
-// sensor keeps its own: the latest time handed to it, advanced by waits.
+// start() opens no pty, starts no thread and makes no link, and devicePath()
+// is a name "mem:N" (never reused in the process) under which the runtime
+// finds the sensor (FindInMemory). Everything else behaves as on the pty:
+// framing and its resync gap, the firmware's answers, every fault switch,
+// pacing, trickle and the USB grid, logs and counters. The runtime hands over
+// the program's bytes with the time they arrive (lineWrite), takes the bytes
+// that have reached the program's end by a time (lineRead), asks when the
+// next ones are due (lineNextMs), and whether the line has closed
+// (lineClosed: after hangupAfter, or once the sensor is stopped). Times are
+// milliseconds on the runtime's clock, which the runtime installs with
+// SetMemoryClock together with a pump (one step of its event processing,
+// which advances the clock): waitForFrames and waitForReplies then pump
+// instead of sleeping, and inject() delivers at the clock's current time.
+// Only the thread that installed the clock pumps; on any other thread the
+// waits block in real time for what the runtime's thread brings about.
+// Without an installed clock the sensor keeps its own: the latest time
+// handed to it, advanced by waits.
 //
 // Fault switches:
 //   silent        frames are received and logged, nothing else happens
