@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "runtime/files/files_internal.h"
 #include "runtime/memory/memory_internal.h"
 #include "runtime/runtime.h"
 
@@ -49,7 +50,6 @@ struct State {
     int depth = 0;
     bool quitRequested = false;
     int quitCode = 0;
-    std::string projectDir;
     int argc = 1;
 };
 
@@ -217,9 +217,6 @@ bool& QuitRequested() {
 int& QuitCode() {
     return S().quitCode;
 }
-std::string& ProjectDir() {
-    return S().projectDir;
-}
 
 }  // namespace orv_mem
 
@@ -242,7 +239,7 @@ void StartEngine(int argc, char* argv[], Engine kind) {
     }
     if (s.engine == Engine::None) {
         s.engine = kind;
-        s.projectDir = QDir::currentPath().toStdString();
+        orv_rt::RememberProjectDir();
         if (kind == Engine::Panels)
             WatchTermination();
     }

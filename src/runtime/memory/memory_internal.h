@@ -63,7 +63,6 @@ class DepthGuard {
 };
 
 // The directory the engine was started in.
-std::string& ProjectDir();
 
 // ---------------------------------------------------------------------------
 // Serial ports (hooks for the event processing)
