@@ -150,7 +150,7 @@ class Faulty : public orv_test::App {
     // The line went away: a new sensor is plugged in where port 1 leads and
     // the operator picks port 1 in the ring again.
     void Replug(const kxsim::Options& options = {}) {
-        auto fresh = std::make_unique<kxsim::Sensor>(options);
+        auto fresh = std::make_unique<kxsim::Sensor>(orv_test::LineOptions(options));
         std::string error;
         ASSERT_TRUE(fresh->start(&error)) << error;
         setenv("ORVANSCOPE_COM1", fresh->devicePath().c_str(), 1);
