@@ -2,21 +2,55 @@
 // chunks, through the receive notification, the frame finder, the decoder,
 // the live chart and the comparators, and the line check reading a reply
 // directly. Every frame taken must begin with a frame header.
+//
+// Runs on the memory runtime with the real panel: port 1 is a simulated
+// sensor in memory that only listens, and the input reaches the program
+// through it; waits pass on the virtual clock.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/frame.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
-#include "fake_runtime.h"
 #include "gui/chart.h"
+#include "kxsim.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+char g_arg0[] = "fuzz_receive";
+char* g_argv[] = {g_arg0, nullptr};
+
+// The engine, the panel and the sensor on port 1, made once.
+kxsim::Sensor& Line() {
+    static kxsim::Sensor* sensor = [] {
+        kxsim::Options o;
+        o.inMemory = true;
+        o.faults.silent = true;
+        o.logLimit = 64;
+        auto* s = new kxsim::Sensor(o);
+        if (!s->start() || InitEngine(1, g_argv) != 1)
+            std::abort();
+        setenv("ORVANSCOPE_COM1", s->devicePath().c_str(), 1);
+        SetCallbackTable(orv::callbackTable, orv::callbackCount);
+        orv::panelHandle = LoadPanel(0, orv::PANEL_FILE, orv::PANEL);
+        if (orv::panelHandle <= 0)
+            std::abort();  // the panel file belongs beside the target
+        return s;
+    }();
+    return *sensor;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    fake_rt::Reset();
+    kxsim::Sensor& line = Line();
     orv::com = 1;
-    OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096);
-    orv::FlushRxQueue(1);  // nothing held over from the last input
+    OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096);  // afresh: nothing left from the last input
+    orv::FlushRxQueue(1);
     if (size < 2)
         return 0;
 
@@ -30,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     for (std::size_t at = 0; at < size; at += chunk) {
         const std::size_t n = size - at < chunk ? size - at : chunk;
-        fake_rt::Feed(1, data + at, n);
+        line.inject(std::vector<uint8_t>(data + at, data + at + n));
         if (mode & 1) {
             orv::CheckComLine(1, orv::sync);
             continue;
@@ -42,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             Delay(orv::RX_QUIET);  // the line goes quiet between chunks
             orv::ServiceRx();
         }
-        while (fake_rt::Pending(1) > 0) {
+        while (GetInQLen(1) > 0) {
             orv::rx_flag = 0;
             orv::RX_Receive_Function(1, 0x8000, nullptr);
             if (orv::rx_flag == 1 &&

@@ -1,27 +1,26 @@
-// Internal interface of the runtime layer's panel half, shared by the engine
-// and the test driver. Qt-based; the program's own code never includes it.
+// Internal interface of the runtime layer's panel half, shared by its parts,
+// the test driver and white-box tests. Qt-based; the program's own code never
+// includes it.
 #pragma once
 
 #include <QPointer>
-#include <QString>
 #include <QWidget>
 
 #include <map>
-#include <string>
 #include <vector>
 
+#include "runtime/core/core_internal.h"
+#include "runtime/files/files_internal.h"
 #include "runtime/runtime.h"
 
 namespace orv_rt {
 
-// Failure codes of the panel functions (all negative).
-constexpr int ERR_NO_ENGINE = -1;
+// Failure codes of the panel functions (all negative; ERR_NO_ENGINE,
+// ERR_BAD_VALUE and ERR_TOO_LONG come from the layers below).
 constexpr int ERR_BAD_PANEL = -4;
 constexpr int ERR_BAD_CONTROL = -13;
 constexpr int ERR_BAD_ATTRIBUTE = -14;
-constexpr int ERR_BAD_VALUE = -15;
 constexpr int ERR_PANEL_FILE = -20;
-constexpr int ERR_TOO_LONG = -21;
 
 // Control numbers handed out by NewCtrl start above this.
 constexpr int FIRST_NEW_CTRL = 100;
@@ -52,25 +51,10 @@ QWidget* ControlWidget(int panel, int control);
 // Handles of every loaded panel.
 std::vector<int> PanelHandles();
 
-// What the last FileSelectPopup was asked to show.
-struct FileDialogRecord {
-    std::string title, directory, defaultFile, filter;
-    int button = -1;
-    bool shown = false;
-};
-FileDialogRecord& LastFileDialog();
-
-// Every text put on a status line since the last take, oldest first.
-std::vector<std::string> TakeStatusHistory();
-
 // Discards every panel and forgets a pending quit (for test isolation).
 void ResetEngine();
 
 // Depth of callbacks currently running (0 = none).
 int CallbackDepth();
-
-// Draws at once every control whose value changed since events were last
-// processed; called before the program blocks without processing events.
-void FlushDisplay();
 
 }  // namespace orv_rt

@@ -222,7 +222,7 @@ namespace {
 class PortRing : public Commands {
   protected:
     void BeforeStartUp() override {
-        second = std::make_unique<kxsim::Sensor>();
+        second = std::make_unique<kxsim::Sensor>(orv_test::LineOptions({}));
         std::string error;
         ASSERT_TRUE(second->start(&error)) << error;
         setenv("ORVANSCOPE_COM2", second->devicePath().c_str(), 1);

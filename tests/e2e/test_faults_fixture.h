@@ -25,7 +25,12 @@
 
 namespace orv_fault {
 
-using Clock = std::chrono::steady_clock;
+// The runtime's clock: the steady clock on the real runtime, virtual time on
+// the in-memory one, so the same bounds hold on both.
+struct Clock {
+    using time_point = double;
+    static time_point now() { return Timer(); }
+};
 
 // Slack on top of a time-out: a hang fails the test, a loaded machine does not.
 constexpr double kSlackS = 3.0;
@@ -33,7 +38,7 @@ constexpr double kReplyTimeoutS = 1.3;  // 26 ticks of 50 ms
 constexpr double kReadTimeoutS = 2.05;  // pause before the read + the port's read time-out
 
 inline double SecondsSince(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
+    return Clock::now() - t;
 }
 
 inline double CpuMs() {
@@ -145,7 +150,7 @@ class Faulty : public orv_test::App {
     // The line went away: a new sensor is plugged in where port 1 leads and
     // the operator picks port 1 in the ring again.
     void Replug(const kxsim::Options& options = {}) {
-        auto fresh = std::make_unique<kxsim::Sensor>(options);
+        auto fresh = std::make_unique<kxsim::Sensor>(orv_test::LineOptions(options));
         std::string error;
         ASSERT_TRUE(fresh->start(&error)) << error;
         setenv("ORVANSCOPE_COM1", fresh->devicePath().c_str(), 1);

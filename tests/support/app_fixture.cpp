@@ -36,6 +36,7 @@ kxsim::Options LineOptions(kxsim::Options options) {
         options.trickleBytes = 4;
         options.usbLatencyMs = 2;
     }
+    options.inMemory = kMemoryRuntime;
     return options;
 }
 

@@ -1,6 +1,8 @@
 // Test fixtures that start the program the way its entry does: the real
 // runtime (offscreen), the real panel file, and a simulated sensor on a
-// pseudo-terminal mapped to port 1.
+// pseudo-terminal mapped to port 1. Built for the memory runtime
+// (ORV_TEST_MEMORY_RUNTIME), the same fixtures run the program on a virtual
+// clock against the simulated sensor in memory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,8 +23,16 @@ int LoadMainPanel();
 // A 36-byte frame as the program would send it.
 kxsim::Frame Frame(std::uint16_t sync, std::uint16_t order, const kxsim::Block& words);
 
+// Whether the tests run on the memory runtime.
+#ifdef ORV_TEST_MEMORY_RUNTIME
+constexpr bool kMemoryRuntime = true;
+#else
+constexpr bool kMemoryRuntime = false;
+#endif
+
 // The sensor's options with the line the tests run against: whole replies, or
-// with ORV_TEST_LINE=trickle replies handed over in pieces like a real line.
+// with ORV_TEST_LINE=trickle replies handed over in pieces like a real line;
+// in memory on the memory runtime.
 kxsim::Options LineOptions(kxsim::Options options);
 
 // The program started against a simulated sensor. SetUp starts the sensor,

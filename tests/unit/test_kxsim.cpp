@@ -487,3 +487,68 @@ TEST(Kxsim, TrickleAndUsbLatencyHandRepliesOverInPiecesOnTimeInOrderAndWhole) {
     EXPECT_TRUE(std::equal(got.begin() + 5, got.begin() + 15, reply.begin()));
     EXPECT_TRUE(std::equal(got.begin() + 15, got.end(), reply.begin(), reply.end()));
 }
+
+TEST(Kxsim, InMemoryTheLineRunsOnTheCallersClock) {
+    kxsim::Options o;  // paced
+    o.inMemory = true;
+    kxsim::Sensor s(o);
+    ASSERT_TRUE(s.start());
+    const std::string name = s.devicePath();
+    EXPECT_EQ(name.rfind("mem:", 0), 0u);
+    EXPECT_EQ(kxsim::FindInMemory(name), &s);
+
+    // Framed across writes; the reply is due two frame times after the request.
+    const Frame echo = kxsim::MakeFrame(85, 7, Words(1));
+    ASSERT_TRUE(s.lineWrite(echo.data(), 20, 1000.0));
+    ASSERT_TRUE(s.lineWrite(echo.data() + 20, 16, 1005.0));
+    EXPECT_EQ(s.arrivalsMs(), std::vector<double>{1005.0});
+    EXPECT_DOUBLE_EQ(s.lineNextMs(1005.0), 1042.5);
+    EXPECT_TRUE(s.lineRead(1042.0).empty());
+    const std::vector<std::uint8_t> reply = s.lineRead(1042.5);
+    ASSERT_EQ(reply.size(), 36u);
+    EXPECT_EQ(reply[5], 0xAA);
+    EXPECT_EQ(s.repliesSent(), 1u);
+
+    // A torn frame is dropped once the resync gap has passed.
+    ASSERT_TRUE(s.lineWrite(echo.data(), 10, 1100.0));
+    s.lineRead(1199.0);
+    EXPECT_EQ(s.bytesDiscarded(), 0u);
+    s.lineRead(1200.0);
+    EXPECT_EQ(s.bytesDiscarded(), 10u);
+
+    // Trickled: nine pieces at the line's pace, the last when the whole
+    // reply is due.
+    s.setTrickle(4);
+    ASSERT_TRUE(s.lineWrite(echo.data(), echo.size(), 2000.0));
+    std::vector<std::uint8_t> pieces;
+    int reads = 0;
+    double at = 0;
+    for (double next = s.lineNextMs(2000.0); next < 3000.0; next = s.lineNextMs(next)) {
+        const auto got = s.lineRead(next);
+        pieces.insert(pieces.end(), got.begin(), got.end());
+        ++reads;
+        at = next;
+    }
+    EXPECT_EQ(pieces, reply);
+    EXPECT_EQ(reads, 9);
+    EXPECT_DOUBLE_EQ(at, 2037.5);
+    s.setTrickle(0);
+
+    // Injected bytes arrive at once; a wait runs the sensor's own clock on.
+    ASSERT_TRUE(s.inject({1, 2, 3}));
+    EXPECT_EQ(s.lineRead(2100.0), (std::vector<std::uint8_t>{1, 2, 3}));
+    ASSERT_TRUE(s.lineWrite(echo.data(), echo.size(), 2100.0));
+    EXPECT_TRUE(s.waitForReplies(3, 100));
+    EXPECT_EQ(s.lineRead(2200.0).size(), 36u);
+
+    // Hang-up: the line closes 200 ms after the last reply went out.
+    s.setHangupAfter(static_cast<int>(s.framesReceived()) + 1);
+    ASSERT_TRUE(s.lineWrite(echo.data(), echo.size(), 3000.0));
+    EXPECT_EQ(s.lineRead(3037.5).size(), 36u);
+    EXPECT_FALSE(s.lineClosed(3237.0));
+    EXPECT_TRUE(s.lineClosed(3237.5));
+    EXPECT_TRUE(s.hungUp());
+    EXPECT_FALSE(s.lineWrite(echo.data(), echo.size(), 3300.0));
+    s.stop();
+    EXPECT_EQ(kxsim::FindInMemory(name), nullptr);
+}

@@ -84,6 +84,7 @@ class RuntimePanel : public ::testing::Test {
         DisplayPanel(panel);
         rt_test::Pump(20);
         g_events.clear();
+        g_ticks = 0;
     }
     void TearDown() override {
         g_onEvent = nullptr;

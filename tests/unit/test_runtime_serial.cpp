@@ -19,8 +19,8 @@
 #include <unistd.h>
 
 #include "kxsim.h"
+#include "runtime/core/usb_latency.h"
 #include "runtime/runtime.h"
-#include "runtime/usb_latency.h"
 
 namespace {
 

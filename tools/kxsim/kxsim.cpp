@@ -8,6 +8,8 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <sstream>
 
 #include <fcntl.h>
@@ -84,7 +86,49 @@ bool LoadBlock(const std::string& path, Block& out, std::string* error) {
     return true;
 }
 
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+// The clock and pump of in-memory sensors, installed by a test runtime.
+struct MemoryClock {
+    std::mutex mu;
+    std::function<double()> nowMs;
+    std::function<void()> pump;
+    std::thread::id owner;  // the thread that installed them: the runtime's
+};
+
+MemoryClock& MemClock() {
+    static MemoryClock c;
+    return c;
+}
+
+// The running in-memory sensors by name; names are never reused.
+struct Registry {
+    std::mutex mu;
+    std::map<std::string, Sensor*> sensors;
+    unsigned next = 1;
+};
+
+Registry& Sensors() {
+    static Registry r;
+    return r;
+}
+
 }  // namespace
+
+void SetMemoryClock(std::function<double()> nowMs, std::function<void()> pump) {
+    MemoryClock& c = MemClock();
+    std::lock_guard<std::mutex> guard(c.mu);
+    c.nowMs = std::move(nowMs);
+    c.pump = std::move(pump);
+    c.owner = std::this_thread::get_id();
+}
+
+Sensor* FindInMemory(const std::string& device) {
+    Registry& r = Sensors();
+    std::lock_guard<std::mutex> guard(r.mu);
+    auto it = r.sensors.find(device);
+    return it == r.sensors.end() ? nullptr : it->second;
+}
 
 Frame MakeFrame(std::uint16_t sync, std::uint16_t order, const Block& words) {
     Frame f{};
@@ -122,7 +166,8 @@ struct Sensor::Outbox {
 
 Sensor::Sensor() : Sensor(Options{}) {}
 
-Sensor::Sensor(Options options) : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u) {
+Sensor::Sensor(Options options)
+    : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u), out_(std::make_unique<Outbox>()) {
     // The grid's phase is a hash of the seed, kept apart from the garbage
     // generator so switching the adapter on never changes the garbage.
     std::uint32_t h = opts_.seed * 0x9E3779B9u;
@@ -145,6 +190,27 @@ bool Sensor::start(std::string* error) {
     }
     if (!opts_.eepromFile.empty() && !LoadBlock(opts_.eepromFile, eeprom_, error))
         return false;
+    *out_ = Outbox{};
+    partial_.clear();
+    hangupPending_ = false;
+    hangupAtMs_ = -1;
+    lastOutMs_ = -1e300;
+    wire_.clear();
+
+    if (opts_.inMemory) {
+        // No device and no thread: the test runtime drives the line.
+        Registry& r = Sensors();
+        {
+            std::lock_guard<std::mutex> registryGuard(r.mu);
+            device_ = "mem:" + std::to_string(r.next++);
+            r.sensors[device_] = this;
+        }
+        hungUp_ = false;
+        running_ = true;
+        startMs_ = nowLocked();
+        lastByteMs_ = startMs_;
+        return true;
+    }
 
     auto fail = [&](const std::string& why) {
         if (error)
@@ -199,6 +265,20 @@ bool Sensor::start(std::string* error) {
 }
 
 void Sensor::stop() {
+    if (opts_.inMemory) {
+        {
+            Registry& r = Sensors();
+            std::lock_guard<std::mutex> registryGuard(r.mu);
+            auto it = r.sensors.find(device_);
+            if (it != r.sensors.end() && it->second == this)
+                r.sensors.erase(it);
+        }
+        std::lock_guard<std::mutex> guard(mu_);
+        running_ = false;
+        wire_.clear();
+        cv_.notify_all();
+        return;
+    }
     {
         std::lock_guard<std::mutex> guard(mu_);
         stopRequested_ = true;
@@ -241,11 +321,13 @@ std::string Sensor::devicePath() const {
 }
 
 bool Sensor::running() const {
+    catchUp();
     std::lock_guard<std::mutex> guard(mu_);
     return running_ && !hungUp_;
 }
 
 bool Sensor::hungUp() const {
+    catchUp();
     std::lock_guard<std::mutex> guard(mu_);
     return hungUp_;
 }
@@ -276,8 +358,11 @@ void Sensor::setFlashFault(const FlashFault& fault) {
     opts_.faults.flash = fault;
 }
 void Sensor::setHangupAfter(int frames) {
+    catchUp();  // in memory: what happened before the switch happened without it
     std::lock_guard<std::mutex> guard(mu_);
     opts_.faults.hangupAfter = frames;
+    if (opts_.inMemory && running_)
+        tickLocked(nowLocked());
 }
 void Sensor::setFast(bool on) {
     std::lock_guard<std::mutex> guard(mu_);
@@ -292,8 +377,11 @@ void Sensor::setUsbLatency(int ms) {
     opts_.usbLatencyMs = std::max(0, ms);
 }
 void Sensor::setFaults(const Faults& faults) {
+    catchUp();
     std::lock_guard<std::mutex> guard(mu_);
     opts_.faults = faults;
+    if (opts_.inMemory && running_)
+        tickLocked(nowLocked());
 }
 Faults Sensor::faults() const {
     std::lock_guard<std::mutex> guard(mu_);
@@ -302,30 +390,48 @@ Faults Sensor::faults() const {
 
 bool Sensor::inject(const std::vector<std::uint8_t>& bytes) {
     logFrame("inject", bytes.data(), bytes.size());
-    return writeAll(bytes.data(), bytes.size());
+    if (!opts_.inMemory)
+        return writeAll(bytes.data(), bytes.size());
+    std::lock_guard<std::mutex> guard(mu_);
+    if (running_)
+        advanceLocked(nowLocked());
+    if (!running_ || hungUp_)
+        return false;
+    wire_.insert(wire_.end(), bytes.begin(), bytes.end());
+    return true;
 }
 
 std::vector<Frame> Sensor::received() const {
     std::lock_guard<std::mutex> guard(mu_);
     return received_;
 }
+std::vector<double> Sensor::arrivalsMs() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return arrivals_;
+}
 std::size_t Sensor::framesReceived() const {
     std::lock_guard<std::mutex> guard(mu_);
     return framesTotal_;
 }
 std::size_t Sensor::repliesSent() const {
+    catchUp();
     std::lock_guard<std::mutex> guard(mu_);
     return replies_;
 }
 std::size_t Sensor::bytesDiscarded() const {
+    catchUp();
     std::lock_guard<std::mutex> guard(mu_);
     return discarded_;
 }
 bool Sensor::waitForFrames(std::size_t n, int timeoutMs) const {
+    if (opts_.inMemory)
+        return waitInMemory([&] { return framesTotal_ >= n; }, timeoutMs);
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return framesTotal_ >= n; });
 }
 bool Sensor::waitForReplies(std::size_t n, int timeoutMs) const {
+    if (opts_.inMemory)
+        return waitInMemory([&] { return replies_ >= n; }, timeoutMs);
     std::unique_lock<std::mutex> lock(mu_);
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return replies_ >= n; });
 }
@@ -621,62 +727,116 @@ void Sensor::addPiece(Outbox& out, double atMs, const std::uint8_t* data, std::s
         ++out.writes.back().repliesDone;
 }
 
-void Sensor::run() {
-    std::vector<std::uint8_t> partial;
-    partial.reserve(kFrameBytes);
-    double lastByteMs = 0;
-    Outbox out;
-    bool hangupPending = false;
-    double hangupAtMs = -1;
-    std::uint8_t buf[4096];
-
-    while (!stopRequested_) {
-        {
-            std::lock_guard<std::mutex> guard(mu_);
-            const int after = opts_.faults.hangupAfter;
-            if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after))
-                hangupPending = true;
+void Sensor::feedLocked(const std::uint8_t* data, std::size_t n, double atMs) {
+    // Bytes of a torn frame followed by a long enough pause are dropped: the
+    // sensor resynchronises on the next bytes.
+    if (!partial_.empty() && atMs - lastByteMs_ >= kResyncGapMs) {
+        discarded_ += partial_.size();
+        partial_.clear();
+    }
+    lastByteMs_ = atMs;
+    for (std::size_t i = 0; i < n; ++i) {
+        partial_.push_back(data[i]);
+        if (partial_.size() < kFrameBytes)
+            continue;
+        Frame f{};
+        std::copy(partial_.begin(), partial_.end(), f.begin());
+        partial_.clear();
+        logFrame("rx", f.data(), f.size());
+        if (hangupPending_)
+            continue;  // the line is about to close: ignore
+        received_.push_back(f);
+        arrivals_.push_back(atMs);
+        ++framesTotal_;
+        // A sensor serving for days keeps only the newest part of its log.
+        if (opts_.logLimit > 0 && received_.size() >= 2 * opts_.logLimit) {
+            const auto drop = static_cast<long>(received_.size() - opts_.logLimit);
+            received_.erase(received_.begin(), received_.begin() + drop);
+            arrivals_.erase(arrivals_.begin(), arrivals_.begin() + drop);
         }
-        double now = NowMs();
-        while (!out.writes.empty() && out.writes.front().atMs <= now) {
-            const Write w = std::move(out.writes.front());
-            out.writes.pop_front();
+        handleFrame(f, *out_, atMs);
+        const int after = opts_.faults.hangupAfter;
+        if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after)) {
+            hangupPending_ = true;
+            hangupSinceMs_ = atMs;
+        }
+    }
+    cv_.notify_all();
+}
+
+bool Sensor::tickLocked(double nowMs) {
+    // The time-driven part of the line: a hang-up asked for (also after the
+    // fact, by a switch), the line closing once the last reply is out, and a
+    // torn frame dropped after the resync gap. True when the line closes now.
+    const int after = opts_.faults.hangupAfter;
+    if (!hangupPending_ && after >= 0 && framesTotal_ >= static_cast<std::size_t>(after)) {
+        hangupPending_ = true;
+        hangupSinceMs_ = nowMs;
+    }
+    if (hangupPending_ && out_->writes.empty() && hangupAtMs_ < 0)
+        hangupAtMs_ = std::max(hangupSinceMs_, lastOutMs_) + kHangupGraceMs;
+    if (!partial_.empty() && nowMs - lastByteMs_ >= kResyncGapMs) {
+        discarded_ += partial_.size();
+        partial_.clear();
+    }
+    return hangupAtMs_ >= 0 && nowMs >= hangupAtMs_;
+}
+
+void Sensor::wentOutLocked(int repliesDone, double atMs) {
+    lastOutMs_ = atMs;
+    if (repliesDone <= 0)
+        return;
+    // The hex log shows whole replies, once their last byte is out.
+    for (int i = 0; i < repliesDone && !out_->logged.empty(); ++i) {
+        logFrame("tx", out_->logged.front().data(), out_->logged.front().size());
+        out_->logged.pop_front();
+    }
+    replies_ += static_cast<std::size_t>(repliesDone);
+    cv_.notify_all();
+}
+
+double Sensor::nextEventLocked() const {
+    double next = kNever;
+    if (!out_->writes.empty())
+        next = out_->writes.front().atMs;
+    if (hangupAtMs_ >= 0)
+        next = std::min(next, hangupAtMs_);
+    if (!partial_.empty())
+        next = std::min(next, lastByteMs_ + kResyncGapMs);
+    return next;
+}
+
+void Sensor::run() {
+    std::uint8_t buf[4096];
+    while (!stopRequested_) {
+        // The writes that are due, each outside the lock: a write may wait
+        // for the program to read.
+        for (;;) {
+            Write w{};
+            {
+                std::lock_guard<std::mutex> guard(mu_);
+                if (out_->writes.empty() || out_->writes.front().atMs > NowMs())
+                    break;
+                w = std::move(out_->writes.front());
+                out_->writes.pop_front();
+            }
             if (!w.bytes.empty())
                 writeAll(w.bytes.data(), w.bytes.size());
-            if (w.repliesDone > 0) {
-                // The hex log shows whole replies, once their last byte is out.
-                for (int i = 0; i < w.repliesDone && !out.logged.empty(); ++i) {
-                    logFrame("tx", out.logged.front().data(), out.logged.front().size());
-                    out.logged.pop_front();
-                }
-                std::lock_guard<std::mutex> guard(mu_);
-                replies_ += static_cast<std::size_t>(w.repliesDone);
+            std::lock_guard<std::mutex> guard(mu_);
+            wentOutLocked(w.repliesDone, NowMs());
+        }
+        double wait = 0;
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            const double now = NowMs();
+            if (tickLocked(now)) {
+                closeFds();
+                hungUp_ = true;
                 cv_.notify_all();
+                return;
             }
-            now = NowMs();
+            wait = std::min(1000.0, nextEventLocked() - now);
         }
-        if (hangupPending && out.writes.empty() && hangupAtMs < 0)
-            hangupAtMs = now + kHangupGraceMs;
-        if (hangupAtMs >= 0 && now >= hangupAtMs) {
-            std::lock_guard<std::mutex> guard(mu_);
-            closeFds();
-            hungUp_ = true;
-            cv_.notify_all();
-            return;
-        }
-        if (!partial.empty() && now - lastByteMs >= kResyncGapMs) {
-            std::lock_guard<std::mutex> guard(mu_);
-            discarded_ += partial.size();
-            partial.clear();
-        }
-
-        double wait = 1000.0;
-        if (!out.writes.empty())
-            wait = std::min(wait, out.writes.front().atMs - now);
-        if (!partial.empty())
-            wait = std::min(wait, lastByteMs + kResyncGapMs - now);
-        if (hangupAtMs >= 0)
-            wait = std::min(wait, hangupAtMs - now);
         pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
         const timespec ts = MsToTimespec(wait);
         const int rc = ppoll(fds, 2, &ts, nullptr);
@@ -694,31 +854,163 @@ void Sensor::run() {
         const ssize_t n = read(master_, buf, sizeof buf);
         if (n <= 0)
             continue;
-        const double arrival = NowMs();
-        lastByteMs = arrival;
         std::lock_guard<std::mutex> guard(mu_);
-        for (ssize_t i = 0; i < n; ++i) {
-            partial.push_back(buf[i]);
-            if (partial.size() < kFrameBytes)
-                continue;
-            Frame f{};
-            std::copy(partial.begin(), partial.end(), f.begin());
-            partial.clear();
-            logFrame("rx", f.data(), f.size());
-            if (hangupPending)
-                continue;  // the line is about to close: ignore
-            received_.push_back(f);
-            ++framesTotal_;
-            // A sensor serving for days keeps only the newest part of its log.
-            if (opts_.logLimit > 0 && received_.size() >= 2 * opts_.logLimit)
-                received_.erase(received_.begin(), received_.end() - static_cast<long>(opts_.logLimit));
-            handleFrame(f, out, arrival);
-            const int after = opts_.faults.hangupAfter;
-            if (after >= 0 && framesTotal_ >= static_cast<std::size_t>(after))
-                hangupPending = true;
-        }
-        cv_.notify_all();
+        feedLocked(buf, static_cast<std::size_t>(n), NowMs());
     }
+}
+
+// ---------------------------------------------------------------------------
+// In memory
+// ---------------------------------------------------------------------------
+
+double Sensor::nowLocked() {
+    if (!opts_.inMemory)
+        return NowMs();
+    MemoryClock& c = MemClock();
+    std::function<double()> clock;
+    {
+        std::lock_guard<std::mutex> guard(c.mu);
+        // Only the runtime's own thread reads its clock; elsewhere the
+        // sensor's time is where the runtime last left it.
+        if (c.owner == std::this_thread::get_id())
+            clock = c.nowMs;
+    }
+    if (clock)
+        memNowMs_ = std::max(memNowMs_, clock());
+    return memNowMs_;
+}
+
+void Sensor::advanceLocked(double t) {
+    // Runs the sensor's time up to `t`, event by event in time order, as the
+    // thread does on a pty: the bytes of due writes reach the program's end.
+    memNowMs_ = std::max(memNowMs_, t);
+    while (running_ && !hungUp_) {
+        const double at = std::min(nextEventLocked(), t);
+        while (!out_->writes.empty() && out_->writes.front().atMs <= at) {
+            Write w = std::move(out_->writes.front());
+            out_->writes.pop_front();
+            wire_.insert(wire_.end(), w.bytes.begin(), w.bytes.end());
+            wentOutLocked(w.repliesDone, w.atMs);
+        }
+        if (tickLocked(at)) {
+            hungUp_ = true;
+            cv_.notify_all();
+            break;
+        }
+        if (at >= t && nextEventLocked() > t)
+            break;
+    }
+}
+
+void Sensor::catchUp() const {
+    if (!opts_.inMemory)
+        return;
+    // What happened by now on the clock is decided already; bringing the
+    // state up to it changes nothing a caller could have seen otherwise.
+    auto* self = const_cast<Sensor*>(this);
+    std::lock_guard<std::mutex> guard(mu_);
+    if (running_)
+        self->advanceLocked(self->nowLocked());
+}
+
+bool Sensor::waitInMemory(const std::function<bool()>& done, int timeoutMs) const {
+    auto* self = const_cast<Sensor*>(this);
+    std::function<void()> pump;
+    bool clocked = false;
+    bool elsewhere = false;
+    {
+        MemoryClock& c = MemClock();
+        std::lock_guard<std::mutex> guard(c.mu);
+        pump = c.pump;
+        clocked = static_cast<bool>(c.nowMs);
+        elsewhere = clocked && c.owner != std::this_thread::get_id();
+    }
+    if (elsewhere) {
+        // Another thread than the runtime's must not run its events: it
+        // waits in real time for what the runtime's thread brings about.
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    }
+    if (!clocked)
+        pump = nullptr;  // a pump that moves another clock cannot help
+    double deadline = 0;
+    {
+        std::lock_guard<std::mutex> guard(mu_);
+        const double now = self->nowLocked();
+        if (running_)
+            self->advanceLocked(now);
+        if (done())
+            return true;
+        deadline = now + std::max(0, timeoutMs);
+    }
+    // Steps of the runtime that run events without moving its clock; a
+    // runtime that never moves it again would otherwise hold the wait forever.
+    constexpr int kMaxStill = 1000000;
+    for (int still = 0;;) {
+        double before = 0;
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            before = self->nowLocked();
+        }
+        if (pump)
+            pump();  // never with the lock held: the runtime calls back in
+        std::lock_guard<std::mutex> guard(mu_);
+        double now = self->nowLocked();
+        if (!pump) {
+            // No outside clock: the sensor's own time runs on.
+            self->memNowMs_ = std::min(deadline, before + 10.0);
+            now = self->memNowMs_;
+        } else if (now <= before && ++still > kMaxStill) {
+            return done();
+        }
+        if (running_)
+            self->advanceLocked(now);
+        if (done())
+            return true;
+        if (now >= deadline)
+            return false;
+    }
+}
+
+bool Sensor::lineWrite(const std::uint8_t* data, std::size_t n, double atMs) {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (!opts_.inMemory || !running_)
+        return false;
+    advanceLocked(atMs);
+    if (hungUp_)
+        return false;
+    feedLocked(data, n, memNowMs_);
+    return true;
+}
+
+std::vector<std::uint8_t> Sensor::lineRead(double nowMs) {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (!opts_.inMemory || !running_)
+        return {};
+    advanceLocked(nowMs);
+    std::vector<std::uint8_t> out(wire_.begin(), wire_.end());
+    wire_.clear();
+    return out;
+}
+
+double Sensor::lineNextMs(double nowMs) {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (!opts_.inMemory || !running_)
+        return kNever;
+    advanceLocked(nowMs);
+    if (hungUp_)
+        return kNever;
+    double next = out_->writes.empty() ? kNever : out_->writes.front().atMs;
+    if (hangupAtMs_ >= 0)
+        next = std::min(next, hangupAtMs_);
+    return next;
+}
+
+bool Sensor::lineClosed(double nowMs) {
+    std::lock_guard<std::mutex> guard(mu_);
+    if (running_ && opts_.inMemory)
+        advanceLocked(nowMs);
+    return !running_ || hungUp_;
 }
 
 }  // namespace kxsim

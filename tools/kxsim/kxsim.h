@@ -1,4 +1,4 @@
-// Simulated M-DOR-KX sensor on a pseudo-terminal.
+// Simulated M-DOR-KX sensor on a pseudo-terminal, or in memory for tests.
 //
 // The sensor serves the slave end of a pty pair and answers 36-byte frames
 // (sync word, order word, 16 data words, all big-endian) like the firmware:
@@ -52,6 +52,25 @@
 //   s.inject({0x00, 0x55, ...});     // raw bytes to the program, at once
 //   s.stop();                        // also done by the destructor
 //
+// In memory (Options::inMemory), for a test runtime with a virtual clock:
+// start() opens no pty, starts no thread and makes no link, and devicePath()
+// is a name "mem:N" (never reused in the process) under which the runtime
+// finds the sensor (FindInMemory). Everything else behaves as on the pty:
+// framing and its resync gap, the firmware's answers, every fault switch,
+// pacing, trickle and the USB grid, logs and counters. The runtime hands over
+// the program's bytes with the time they arrive (lineWrite), takes the bytes
+// that have reached the program's end by a time (lineRead), asks when the
+// next ones are due (lineNextMs), and whether the line has closed
+// (lineClosed: after hangupAfter, or once the sensor is stopped). Times are
+// milliseconds on the runtime's clock, which the runtime installs with
+// SetMemoryClock together with a pump (one step of its event processing,
+// which advances the clock): waitForFrames and waitForReplies then pump
+// instead of sleeping, and inject() delivers at the clock's current time.
+// Only the thread that installed the clock pumps; on any other thread the
+// waits block in real time for what the runtime's thread brings about.
+// Without an installed clock the sensor keeps its own: the latest time
+// handed to it, advanced by waits.
+//
 // Fault switches:
 //   silent        frames are received and logged, nothing else happens
 //   delayMs       extra delay before each reply
@@ -74,6 +93,9 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -130,8 +152,18 @@ struct Options {
     int trickleBytes = 0;              // > 0: replies in pieces of this many bytes at the line's pace
     int usbLatencyMs = 0;              // > 0: USB adapter latency timer, bytes released in bursts
     std::size_t logLimit = 0;          // frames kept by received(); 0: all (older ones are dropped)
+    bool inMemory = false;             // no pty and no thread: driven by a test runtime (see above)
     Faults faults;
 };
+
+class Sensor;
+
+// The clock of in-memory sensors, in ms, and the pump that advances it (one
+// step of the runtime's event processing). Installed once by a test runtime;
+// empty functions remove them.
+void SetMemoryClock(std::function<double()> nowMs, std::function<void()> pump);
+// The running in-memory sensor named `device` ("mem:N"), or nullptr.
+Sensor* FindInMemory(const std::string& device);
 
 // Builds a frame from its parts (big-endian words).
 Frame MakeFrame(std::uint16_t sync, std::uint16_t order, const Block& words);
@@ -174,6 +206,9 @@ class Sensor {
 
     // The frames received (the newest `logLimit` or more when a limit is set).
     std::vector<Frame> received() const;
+    // When each frame of received() arrived, in ms on the sensor's clock (the
+    // steady clock on a pty, the runtime's clock in memory).
+    std::vector<double> arrivalsMs() const;
     std::size_t framesReceived() const;  // in all, whether still in the log or not
     std::size_t repliesSent() const;
     std::size_t bytesDiscarded() const;  // torn-frame bytes dropped on resync
@@ -188,6 +223,18 @@ class Sensor {
     // Writes pages 4..7 (1024 words) to `path`, one word per line.
     bool dumpFlash(const std::string& path) const;
 
+    // The program's end of an in-memory line (see above); `atMs` and `nowMs`
+    // on the runtime's clock, never going back.
+    // The program's bytes arriving at `atMs`; false when the line is closed.
+    bool lineWrite(const std::uint8_t* data, std::size_t n, double atMs);
+    // The bytes that have reached the program's end by `nowMs`, oldest first.
+    std::vector<std::uint8_t> lineRead(double nowMs);
+    // When the next bytes reach the program's end or the line closes; +inf
+    // when nothing is on its way.
+    double lineNextMs(double nowMs);
+    // Whether the line has closed by `nowMs` (hung up or stopped).
+    bool lineClosed(double nowMs);
+
   private:
     struct Write;
     struct Outbox;
@@ -200,6 +247,16 @@ class Sensor {
     void closeFds();
     std::uint16_t nextMeasurement();
     void logFrame(const char* dir, const std::uint8_t* data, std::size_t n) const;
+    // The line's own work, the same for both transports (with mu_ held).
+    void feedLocked(const std::uint8_t* data, std::size_t n, double atMs);
+    bool tickLocked(double nowMs);
+    void wentOutLocked(int repliesDone, double atMs);
+    double nextEventLocked() const;
+    // In memory: the clock, and running the sensor's time up to `t`.
+    double nowLocked();
+    void advanceLocked(double t);
+    void catchUp() const;
+    bool waitInMemory(const std::function<bool()>& done, int timeoutMs) const;
 
     Options opts_;
     mutable std::mutex mu_;  // guards everything below but the fds' lifetime
@@ -216,7 +273,8 @@ class Sensor {
     bool hungUp_ = false;
 
     std::vector<Frame> received_;
-    std::size_t framesTotal_ = 0;  // frames received in all, also those dropped from the log
+    std::vector<double> arrivals_;  // parallel to received_
+    std::size_t framesTotal_ = 0;   // frames received in all, also those dropped from the log
     std::size_t replies_ = 0;
     std::size_t discarded_ = 0;
     Block ram_ = kDefaultBlock;
@@ -228,6 +286,19 @@ class Sensor {
     std::uint32_t rng_;
     double startMs_ = 0;   // when serving began: origin of the USB latency grid
     double usbPhase_ = 0;  // grid phase as a fraction of the latency, from the seed
+
+    // The line between the reading of bytes and the writing of replies.
+    std::unique_ptr<Outbox> out_;
+    std::vector<std::uint8_t> partial_;  // bytes of a frame not yet complete
+    double lastByteMs_ = 0;
+    bool hangupPending_ = false;  // the N-th frame has come: close once the replies are out
+    double hangupSinceMs_ = 0;
+    double hangupAtMs_ = -1;
+    double lastOutMs_ = -1e300;  // when the newest write went out
+
+    // In memory: bytes at the program's end not yet taken, and the time.
+    std::deque<std::uint8_t> wire_;
+    double memNowMs_ = 0;
 };
 
 }  // namespace kxsim

@@ -19,9 +19,12 @@
 #include <algorithm>
 #include <deque>
 
-#include "runtime/panelwidgets.h"
+#include "runtime/panel/led.h"
+#include "runtime/panel/stripchart.h"
+#include "runtime/panel/timercontrol.h"
 #include "runtime/runtime.h"
 #include "runtime/runtime_internal.h"
+#include "runtime/testing/recording.h"
 
 namespace rt_test {
 
@@ -289,22 +292,6 @@ void AnswerNextFileDialog(const std::string& path) {
     a.poll->start();
 }
 
-FileDialogInfo LastFileDialog() {
-    const orv_rt::FileDialogRecord& r = orv_rt::LastFileDialog();
-    FileDialogInfo info;
-    info.title = r.title;
-    info.directory = r.directory;
-    info.defaultFile = r.defaultFile;
-    info.filter = r.filter;
-    info.button = r.button;
-    info.shown = r.shown;
-    return info;
-}
-
-std::vector<std::string> TakeStatusHistory() {
-    return orv_rt::TakeStatusHistory();
-}
-
 void Reset() {
     Answers().answers.clear();
     Answers().waitedForFocus = 0;
@@ -314,6 +301,7 @@ void Reset() {
         if (GetInQLen(port) >= 0)
             CloseCom(port);
     orv_rt::ResetEngine();
+    ForgetRecords();
 }
 
 }  // namespace rt_test

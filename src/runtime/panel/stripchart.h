@@ -1,12 +1,10 @@
-// Widgets of the panel file that Qt does not provide: the strip chart, the
-// round LED indicator and the invisible timer control.
+// The strip chart of the panel file (class OrvStripChart there).
 #pragma once
 
 #include <QChartView>
-#include <QColor>
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -98,68 +96,6 @@ class StripChart : public QChartView {
     double shownMin_ = 0, shownMax_ = 1023;
     QElapsedTimer redrawn_;  // since the series were last handed to the chart
     QTimer pending_;         // hands over data that arrived within a frame
-};
-
-// Round indicator with a caption beside it: green when on, dark when off.
-class Led : public QWidget {
-    Q_OBJECT
-    Q_PROPERTY(QString caption READ caption WRITE setCaption)
-    Q_PROPERTY(int value READ value WRITE setValue)
-
-  public:
-    explicit Led(QWidget* parent = nullptr);
-    QString caption() const { return caption_; }
-    void setCaption(const QString& c);
-    int value() const { return on_ ? 1 : 0; }
-    // Returns true when the state changed.
-    bool setValue(int v);
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-  protected:
-    void paintEvent(QPaintEvent*) override;
-
-  private:
-    QString caption_;
-    bool on_ = false;
-};
-
-// Paints the background colours of a panel's text messages, beneath all of
-// their texts: text messages placed close together then never hide each
-// other's text behind a background rectangle.
-class TextBackdrop : public QWidget {
-    Q_OBJECT
-
-  public:
-    explicit TextBackdrop(QWidget* panelWindow);
-    void addMessage(QWidget* label);
-    // Re-stacks and re-fits after a text message changed.
-    void refresh();
-
-  protected:
-    void paintEvent(QPaintEvent*) override;
-
-  private:
-    std::vector<QPointer<QWidget>> labels_;
-};
-
-// Invisible timer control: ticks every `interval` ms while enabled.
-class TimerControl : public QWidget {
-    Q_OBJECT
-    Q_PROPERTY(int interval READ interval WRITE setInterval)
-
-  public:
-    explicit TimerControl(QWidget* parent = nullptr);
-    int interval() const { return timer_.interval(); }
-    void setInterval(int ms) { timer_.setInterval(ms); }
-    bool running() const { return timer_.isActive(); }
-    void setRunning(bool on);
-
-  signals:
-    void tick();
-
-  private:
-    QTimer timer_;
 };
 
 }  // namespace orv_rt

@@ -52,10 +52,10 @@
 #include <sys/file.h>
 #endif
 
-#include "runtime/diag.h"
-#include "runtime/runtime.h"
-#include "runtime/runtime_internal.h"
-#include "runtime/usb_latency.h"
+#include "runtime/core/core_internal.h"
+#include "runtime/core/diag.h"
+#include "runtime/core/usb_latency.h"
+#include "runtime/rtcore.h"
 
 namespace {
 
@@ -552,7 +552,7 @@ int ComWrt(int port, const char* buffer, int count) {
 }
 
 int ComRd(int port, char* buffer, int count) {
-    orv_rt::FlushDisplay();  // the read blocks: show what changed first
+    orv_rt::BeforeBlocking();  // the read blocks: show what changed first
     ComPort* p = OpenPort(port);
     if (!p)
         return FailCode(port);

@@ -1,4 +1,4 @@
-#include "runtime/panelwidgets.h"
+#include "runtime/panel/stripchart.h"
 
 #include <QChart>
 #include <QLegend>
@@ -250,113 +250,6 @@ std::vector<double> StripChart::points(int trace) const {
     if (trace < 1 || trace > numTraces())
         return {};
     return {data_[trace - 1].begin(), data_[trace - 1].end()};
-}
-
-// ---------------------------------------------------------------------------
-
-Led::Led(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
-    setAccessibleDescription(QStringLiteral("off"));
-}
-
-void Led::setCaption(const QString& c) {
-    caption_ = c;
-    setAccessibleName(c);
-    updateGeometry();
-    update();
-}
-
-bool Led::setValue(int v) {
-    const bool on = v != 0;
-    if (on == on_)
-        return false;
-    on_ = on;
-    setAccessibleDescription(on_ ? QStringLiteral("on") : QStringLiteral("off"));
-    return true;
-}
-
-QSize Led::sizeHint() const {
-    const QFontMetrics fm(font());
-    const int d = std::max(18, fm.height() + 2);
-    return {d + 8 + fm.horizontalAdvance(caption_) + 4, d + 4};
-}
-
-void Led::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const QFontMetrics fm(font());
-    const int d = std::max(18, fm.height() + 2);
-    const QRectF lamp(2, (height() - d) / 2.0, d - 2, d - 2);
-    QRadialGradient g(lamp.center() - QPointF(d / 6.0, d / 6.0), d / 1.4);
-    if (on_) {
-        g.setColorAt(0, QColor(0xB8, 0xFF, 0xB0));
-        g.setColorAt(0.5, QColor(0x2E, 0xD0, 0x2E));
-        g.setColorAt(1, QColor(0x10, 0x80, 0x10));
-    } else {
-        g.setColorAt(0, QColor(0x50, 0x60, 0x50));
-        g.setColorAt(1, QColor(0x18, 0x22, 0x18));
-    }
-    p.setBrush(g);
-    p.setPen(QPen(QColor(0x30, 0x30, 0x30), 1.2));
-    p.drawEllipse(lamp);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    p.drawText(QRect(d + 8, 0, width() - d - 8, height()), Qt::AlignVCenter | Qt::AlignLeft, caption_);
-}
-
-// ---------------------------------------------------------------------------
-
-TextBackdrop::TextBackdrop(QWidget* panelWindow) : QWidget(panelWindow) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setFocusPolicy(Qt::NoFocus);
-    setObjectName(QStringLiteral("textBackdrop"));
-}
-
-void TextBackdrop::addMessage(QWidget* label) {
-    labels_.emplace_back(label);
-    refresh();
-}
-
-void TextBackdrop::refresh() {
-    QRect area;
-    for (const auto& l : labels_)
-        if (l && l->isVisible())
-            area = area.united(l->geometry());
-    setGeometry(area);
-    show();
-    raise();
-    for (const auto& l : labels_)
-        if (l)
-            l->raise();
-    update();
-}
-
-void TextBackdrop::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    for (const auto& l : labels_) {
-        if (!l || !l->isVisible() || !l->property("orvFillBackground").toBool())
-            continue;
-        p.fillRect(l->geometry().translated(-pos()), l->palette().color(QPalette::Window));
-    }
-}
-
-// ---------------------------------------------------------------------------
-
-TimerControl::TimerControl(QWidget* parent) : QWidget(parent) {
-    timer_.setInterval(50);
-    timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &TimerControl::tick);
-    setFixedSize(0, 0);
-    setFocusPolicy(Qt::NoFocus);
-    hide();
-}
-
-void TimerControl::setRunning(bool on) {
-    if (on == timer_.isActive())
-        return;
-    if (on)
-        timer_.start();
-    else
-        timer_.stop();
 }
 
 }  // namespace orv_rt

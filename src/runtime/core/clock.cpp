@@ -2,7 +2,7 @@
 // several reads.
 #include <chrono>
 
-#include "runtime/runtime.h"
+#include "runtime/rtcore.h"
 
 double Timer() {
     using namespace std::chrono;

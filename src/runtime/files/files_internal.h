@@ -1,0 +1,23 @@
+// Internal interface of the runtime's file services, shared with the layers
+// above them (core and panel). Qt-based; the program's own code never
+// includes it.
+#pragma once
+
+#include <QString>
+
+namespace orv_rt {
+
+// Failure codes of the runtime functions that take or fill buffers (negative).
+constexpr int ERR_BAD_VALUE = -15;
+constexpr int ERR_TOO_LONG = -21;
+
+// Copies a path into a caller's buffer of MAX_PATHNAME_LEN chars, in the
+// file system's encoding. A path that does not fit is refused
+// (ERR_TOO_LONG); the buffer then holds an empty string, or is left untouched
+// when `clearOnRefusal` is false. ERR_BAD_VALUE for a null buffer.
+int CopyPath(const QString& path, char* out, bool clearOnRefusal = true);
+
+// Takes the current directory as the project directory (at engine start).
+void RememberProjectDir();
+
+}  // namespace orv_rt
