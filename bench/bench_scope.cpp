@@ -6,7 +6,10 @@
 // The sensor hands each reply over in one piece unless told to behave like a
 // real line (--trickle N: pieces of N bytes at the line's pace) or a USB
 // adapter (--usb-latency MS: bursts every MS ms); that line serves both parts.
-//   bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N] [--usb-latency MS]
+// --record FILE records both parts to FILE as the Record box does, and counts
+// the rows written.
+//   bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N] [--usb-latency MS] [--record FILE]
+#include <fstream>
 #include <string>
 
 #include "bench_common.h"
@@ -33,6 +36,7 @@ int main(int argc, char** argv) {
     double seconds[2] = {20.0, 5.0};  // paced, at once
     int positional = 0;
     kxsim::Options line;
+    std::string recordFile;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--trickle" && i + 1 < argc &&
@@ -40,13 +44,17 @@ int main(int argc, char** argv) {
             continue;
         if (a == "--usb-latency" && i + 1 < argc && bench::IntArg(argv[++i], 1, 100, line.usbLatencyMs))
             continue;
+        if (a == "--record" && i + 1 < argc) {
+            recordFile = argv[++i];
+            continue;
+        }
         if (positional < 2 && !a.empty() && a[0] != '-') {
             seconds[positional++] = std::atof(a.c_str());
             continue;
         }
         std::fprintf(stderr,
                      "usage: bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N(1..36)] "
-                     "[--usb-latency MS(1..100)]\n");
+                     "[--usb-latency MS(1..100)] [--record FILE]\n");
         return 2;
     }
     const double pacedSeconds = seconds[0], fastSeconds = seconds[1];
@@ -54,6 +62,15 @@ int main(int argc, char** argv) {
     if (!bench::StartProgram(sensor))
         return 1;
     std::printf("line: %s\n", bench::LineName(line).c_str());
+    if (!recordFile.empty()) {
+        rt_test::AnswerNextFileDialog(recordFile);
+        rt_test::Click(orv::panelHandle, orv::ChkRecord);
+        if (!orv::Recording()) {
+            std::fprintf(stderr, "bench_scope: cannot record to %s\n", recordFile.c_str());
+            return 1;
+        }
+        std::printf("recording to %s\n", recordFile.c_str());
+    }
 
     const Result paced = Measure(sensor, pacedSeconds);
     sensor.setFast(true);
@@ -74,6 +91,14 @@ int main(int argc, char** argv) {
     std::printf("%-44s %9.3f ms %12s\n", "answering at once: CPU per sample",
                 1000.0 * fast.cpu / fast.samples, "<= 1 ms");
     std::printf("(%.1f s paced, %.1f s at once)\n", paced.seconds, fast.seconds);
+    if (!recordFile.empty()) {
+        orv::StopRecording();
+        std::ifstream in(recordFile);
+        long lines = 0;
+        for (std::string row; std::getline(in, row);)
+            ++lines;
+        std::printf("recorded rows: %ld (samples plotted: %.0f)\n", lines - 1, paced.samples + fast.samples);
+    }
     orv::ShutDown();
     return 0;
 }

@@ -24,6 +24,9 @@ const CallbackEntry callbackTable[] = {
     {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
     {"CC_BTNRun", CC_BTNRun, nullptr},
     {"CC_BTNStop", CC_BTNStop, nullptr},
+    {"CC_ChkRecord", CC_ChkRecord, nullptr},
+    {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
+    {"CC_ChkHistory", CC_ChkHistory, nullptr},
 };
 const int callbackCount = static_cast<int>(sizeof(callbackTable) / sizeof(callbackTable[0]));
 
@@ -75,6 +78,7 @@ int StartUp(int argc, char* argv[]) {
 }
 
 void ShutDown() {
+    StopRecording();
     CloseCom(com);
     DiscardPanel(panelHandle);
 }

@@ -40,6 +40,14 @@ void ShowInfoText(const char* text, int left, int top, int pointSize);
 // Ends the live scope as Stop does (also when it is not running).
 void StopScope();
 
+// Recording the live scope (record.cpp). Whether a recording is open; the
+// newest sample as one row of it; its rows handed to the operating system;
+// the recording closed, with its status text.
+bool Recording();
+void RecordSample();
+void FlushRecording();
+void StopRecording();
+
 // True when the two file names are equal ignoring ASCII letter case.
 bool SameNameIgnoringCase(const char* a, const char* b);
 
@@ -54,5 +62,8 @@ int CC_BTNSend(int panel, int control, int event, void* callbackData, int eventD
 int CC_ButtonTeach(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNRun(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNStop(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_ChkRecord(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_BTNSaveChart(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_ChkHistory(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 }  // namespace orv

@@ -17,6 +17,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     rx_flag = 0;
     stop_flag = 0;
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 1);
+    ClearHistory();
 
     CopyVarsToPP();
     FillTxBuf(ORD_MEASURE, pp.data());
@@ -35,6 +36,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         if (graphrefresh == 1) {
             SetCtrlVal(panelHandle, NumValue, static_cast<int>(pp[0]));
             PlotNORMValues(rawbuf.data(), arrayNORM.data());
+            RecordSample();
             graphrefresh = 0;
         }
 
@@ -49,6 +51,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
         if (ttick >= REPLY_TICKS) {
             ShowStatus("Timeout RS232-Line!");
+            FlushRecording();
             SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
             rx_flag = 0;
@@ -70,11 +73,24 @@ void StopScope() {
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
     FillarrayNORM(tol10Bit, ref10Bit, 0);
+    FlushRecording();
 }
 
 int CC_BTNStop(int, int, int event, void*, int, int) {
     if (event == EVT_COMMIT)
         StopScope();
+    return 0;
+}
+
+// History on: the chart shows every sample since Run, scaled to fit; off: the
+// live window of the last 100 again.
+int CC_ChkHistory(int panel, int control, int event, void*, int, int) {
+    if (event != EVT_COMMIT)
+        return 0;
+    int on = 0;
+    GetCtrlVal(panel, control, &on);
+    historyView = on != 0;
+    PlotChartView();
     return 0;
 }
 

@@ -35,6 +35,9 @@ constexpr int NumValue = 27;
 constexpr int NumHysteresis = 33;
 constexpr int Timer50ms = 34;
 constexpr int TextStatus = 35;
+constexpr int ChkRecord = 36;
+constexpr int BTNSaveChart = 37;
+constexpr int ChkHistory = 38;
 
 // Set by the start-up, which loads the panel and takes the project directory.
 extern int panelHandle;

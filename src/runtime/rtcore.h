@@ -21,6 +21,7 @@ constexpr int TYPE_UINT = 7;
 // File type and action for array files.
 constexpr int FILE_ASCII = 1;
 constexpr int FILE_TRUNCATE = 0;
+constexpr int FILE_APPEND = 2;  // text files: write on after what the file holds
 
 // Array-file failures (negative results of ArrayToFile / FileToArray).
 constexpr int FILE_ERR_OPEN = -1;      // the file cannot be opened
@@ -87,6 +88,27 @@ int FileToArray(const char* fileName, void* array, int dataType, int numberOfEle
 // After a failed FileToArray: the 0-based element index at which reading
 // stopped (FILE_ERR_SHORT: numbers found; FILE_ERR_FORMAT: the bad element).
 int ArrayFileErrorIndex();
+
+// ---------------------------------------------------------------------------
+// Text files written as they grow (a record that must survive a crash)
+// ---------------------------------------------------------------------------
+
+constexpr int MAX_TEXT_FILES = 4;  // text files open at the same time
+
+// Opens `fileName` for writing text: created when missing, then emptied
+// (FILE_TRUNCATE) or written on at its end (FILE_APPEND). Returns a handle
+// (>= 0), FILE_ERR_OPEN, FILE_ERR_NOT_FILE (anything but a regular file),
+// FILE_ERR_ARGS, or FILE_ERR_WRITE when MAX_TEXT_FILES are open already.
+int OpenTextFile(const char* fileName, int fileAction);
+// Appends `length` bytes of `text` (a line with its line end). The bytes may
+// wait in a buffer until FlushTextFile. 0, or FILE_ERR_WRITE / FILE_ERR_ARGS.
+int AppendTextFile(int handle, const char* text, int length);
+// Hands everything written so far to the operating system, so it survives
+// the end of the program. 0, or FILE_ERR_WRITE / FILE_ERR_ARGS.
+int FlushTextFile(int handle);
+// Flushes and closes; the handle is free afterwards, also on failure.
+// 0, or FILE_ERR_WRITE / FILE_ERR_ARGS.
+int CloseTextFile(int handle);
 
 // ---------------------------------------------------------------------------
 // Serial port

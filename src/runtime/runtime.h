@@ -103,6 +103,11 @@ int NewCtrl(int panel, int style, const char* label, int top, int left);
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
                    int skipCount, int dataType);
+// Saves the chart as a PNG picture at `path`, at the chart's size on the
+// screen (or larger on a high-density screen). 0, or a negative code:
+// FILE_ERR_NOT_FILE when `path` names anything but a regular file,
+// FILE_ERR_WRITE when the file cannot be written.
+int SaveChartImage(int panel, int control, const char* path);
 
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
                     const char* title, int buttonLabel, int restrictDirectory, int restrictExtension,

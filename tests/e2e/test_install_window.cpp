@@ -137,7 +137,8 @@ TEST_F(KeyboardWindow, TabReachesEveryControlInReadingOrder) {
         orv::DropDCom,     orv::RBTRam,       orv::RBTEeprom,    orv::RBTFile,       orv::NumPower,
         orv::NumPowermode, orv::NumReference, orv::NumTolerance, orv::NumHysteresis, orv::NumPolarity,
         orv::NumAverage,   orv::NumLinear,    orv::BTNGet,       orv::BTNSend,       orv::ButtonTeach,
-        orv::BTNRun,       orv::BTNStop,      orv::NumValue,     orv::StripChart,    orv::TextStatus};
+        orv::BTNRun,       orv::BTNStop,      orv::NumValue,     orv::ChkRecord,     orv::ChkHistory,
+        orv::BTNSaveChart, orv::StripChart,   orv::TextStatus};
     std::vector<int> visited{orv::DropDCom};
     for (int step = 0; step < 40; ++step) {
         QWidget* f = QApplication::focusWidget();

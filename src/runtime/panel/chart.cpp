@@ -1,4 +1,8 @@
-// The strip chart's functions: trace colours and plotting.
+// The strip chart's functions: trace colours, plotting and saving the picture.
+#include <QFile>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QSaveFile>
 #include <algorithm>
 
 #include "runtime/panel/panel_parts.h"
@@ -50,4 +54,25 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
         done += n;
     }
     return 0;
+}
+
+int SaveChartImage(int panel, int control, const char* path) {
+    Control* c = nullptr;
+    if (int rc = StatusOf(panel, control, &c); rc < 0)
+        return rc;
+    if (c->kind != Kind::Chart)
+        return ERR_BAD_CONTROL;
+    if (!path || !path[0])
+        return ERR_BAD_VALUE;
+    const QString name = QFile::decodeName(path);
+    // The picture replaces the file through a rename: anything but a regular
+    // file there would be replaced, so it is refused.
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile())
+        return FILE_ERR_NOT_FILE;
+    const QPixmap picture = c->widget->grab();
+    QSaveFile file(name);
+    if (picture.isNull() || !file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG"))
+        return FILE_ERR_WRITE;
+    return file.commit() ? 0 : FILE_ERR_WRITE;
 }
