@@ -11,9 +11,9 @@
 #include <string>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
+#include "com232/corrtable.h"
 #include "com232/flash.h"
 #include "com232/rs232.h"
-#include "com232/corrtable.h"
 #include "kxsim.h"
 #include "runtime/runtime.h"
 
