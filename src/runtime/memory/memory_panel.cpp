@@ -38,15 +38,15 @@ struct Property {
     QString text;
 };
 
-struct WidgetSpec {
+struct WidgetEntry {
     QString className;
     std::vector<Property> properties;
     std::vector<QString> items;  // combo box entries
 };
 
-struct PanelSpec {
+struct PanelContents {
     std::vector<Property> rootProperties;
-    std::vector<WidgetSpec> widgets;  // every widget below the root, in file order
+    std::vector<WidgetEntry> widgets;  // every widget below the root, in file order
 };
 
 struct State {
@@ -88,9 +88,9 @@ Property ReadProperty(QXmlStreamReader& x) {
     return p;
 }
 
-void ReadWidget(QXmlStreamReader& x, PanelSpec& spec, bool root);
+void ReadWidget(QXmlStreamReader& x, PanelContents& contents, bool root);
 
-void ReadLayout(QXmlStreamReader& x, PanelSpec& spec) {
+void ReadLayout(QXmlStreamReader& x, PanelContents& contents) {
     while (x.readNextStartElement()) {
         if (x.name() != QLatin1String("item")) {
             x.skipCurrentElement();
@@ -98,29 +98,29 @@ void ReadLayout(QXmlStreamReader& x, PanelSpec& spec) {
         }
         while (x.readNextStartElement()) {
             if (x.name() == QLatin1String("widget"))
-                ReadWidget(x, spec, false);
+                ReadWidget(x, contents, false);
             else if (x.name() == QLatin1String("layout"))
-                ReadLayout(x, spec);
+                ReadLayout(x, contents);
             else
                 x.skipCurrentElement();
         }
     }
 }
 
-void ReadWidget(QXmlStreamReader& x, PanelSpec& spec, bool root) {
+void ReadWidget(QXmlStreamReader& x, PanelContents& contents, bool root) {
     std::size_t index = 0;
     if (!root) {
-        index = spec.widgets.size();
-        spec.widgets.push_back({x.attributes().value(QLatin1String("class")).toString(), {}, {}});
+        index = contents.widgets.size();
+        contents.widgets.push_back({x.attributes().value(QLatin1String("class")).toString(), {}, {}});
     }
     while (x.readNextStartElement()) {
         if (x.name() == QLatin1String("property")) {
             Property p = ReadProperty(x);
-            (root ? spec.rootProperties : spec.widgets[index].properties).push_back(std::move(p));
+            (root ? contents.rootProperties : contents.widgets[index].properties).push_back(std::move(p));
         } else if (x.name() == QLatin1String("widget")) {
-            ReadWidget(x, spec, false);
+            ReadWidget(x, contents, false);
         } else if (x.name() == QLatin1String("layout")) {
-            ReadLayout(x, spec);
+            ReadLayout(x, contents);
         } else if (x.name() == QLatin1String("item") && !root) {
             QString text;
             while (x.readNextStartElement()) {
@@ -132,14 +132,14 @@ void ReadWidget(QXmlStreamReader& x, PanelSpec& spec, bool root) {
                     x.skipCurrentElement();
                 }
             }
-            spec.widgets[index].items.push_back(text);
+            contents.widgets[index].items.push_back(text);
         } else {
             x.skipCurrentElement();
         }
     }
 }
 
-bool ReadPanelFile(const QString& path, PanelSpec& spec) {
+bool ReadPanelFile(const QString& path, PanelContents& contents) {
     if (!QFileInfo(path).isFile())
         return false;
     QFile f(path);
@@ -151,7 +151,7 @@ bool ReadPanelFile(const QString& path, PanelSpec& spec) {
     bool haveRoot = false;
     while (x.readNextStartElement()) {
         if (x.name() == QLatin1String("widget") && !haveRoot) {
-            ReadWidget(x, spec, true);
+            ReadWidget(x, contents, true);
             haveRoot = true;
         } else {
             x.skipCurrentElement();
@@ -523,17 +523,17 @@ int LoadPanel(int /*parentPanel*/, const char* file, int panelResource) {
         return ERR_NO_ENGINE;
     if (!file || panelResource != 1)
         return ERR_PANEL_FILE;
-    PanelSpec spec;
-    if (!ReadPanelFile(ResolvePanelFile(file), spec))
+    PanelContents contents;
+    if (!ReadPanelFile(ResolvePanelFile(file), contents))
         return ERR_PANEL_FILE;
 
     const int handle = S().nextHandle++;
     Panel& p = S().panels[handle];
     p.handle = handle;
-    if (const Property* cb = FindProperty(spec.rootProperties, "callback"); cb && !cb->text.isEmpty())
+    if (const Property* cb = FindProperty(contents.rootProperties, "callback"); cb && !cb->text.isEmpty())
         p.callback = reinterpret_cast<PanelCallbackPtr>(LookUp(cb->text, true, file));
 
-    for (const WidgetSpec& w : spec.widgets) {
+    for (const WidgetEntry& w : contents.widgets) {
         const Property* id = FindProperty(w.properties, "ctrlId");
         if (!id)
             continue;
