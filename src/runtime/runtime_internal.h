@@ -15,13 +15,6 @@
 
 namespace orv_rt {
 
-// Failure codes of the panel functions (all negative; ERR_NO_ENGINE,
-// ERR_BAD_VALUE and ERR_TOO_LONG come from the layers below).
-constexpr int ERR_BAD_PANEL = -4;
-constexpr int ERR_BAD_CONTROL = -13;
-constexpr int ERR_BAD_ATTRIBUTE = -14;
-constexpr int ERR_PANEL_FILE = -20;
-
 // Control numbers handed out by NewCtrl start above this.
 constexpr int FIRST_NEW_CTRL = 100;
 

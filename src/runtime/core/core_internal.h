@@ -3,10 +3,9 @@
 // the panel: the panel installs hooks here instead. Qt-free.
 #pragma once
 
-namespace orv_rt {
+#include "runtime/runtime_codes.h"
 
-// ProcessSystemEvents before either InitEngine or InitConsoleEngine.
-constexpr int ERR_NO_ENGINE = -1;
+namespace orv_rt {
 
 // What a layer above the core wants done around the core's waits.
 struct EventHooks {

@@ -5,11 +5,9 @@
 
 #include <QString>
 
-namespace orv_rt {
+#include "runtime/runtime_codes.h"
 
-// Failure codes of the runtime functions that take or fill buffers (negative).
-constexpr int ERR_BAD_VALUE = -15;
-constexpr int ERR_TOO_LONG = -21;
+namespace orv_rt {
 
 // Copies a path into a caller's buffer of MAX_PATHNAME_LEN chars, in the
 // file system's encoding. A path that does not fit is refused

@@ -12,17 +12,18 @@
 #include <vector>
 
 #include "runtime/runtime.h"
+#include "runtime/runtime_codes.h"
 
 namespace orv_mem {
 
-// Failure codes of the panel functions, the numbers the real runtime returns.
-constexpr int ERR_NO_ENGINE = -1;
-constexpr int ERR_BAD_PANEL = -4;
-constexpr int ERR_BAD_CONTROL = -13;
-constexpr int ERR_BAD_ATTRIBUTE = -14;
-constexpr int ERR_BAD_VALUE = -15;
-constexpr int ERR_PANEL_FILE = -20;
-constexpr int ERR_TOO_LONG = -21;
+// Failure codes: the numbers the real runtime returns.
+using orv_rt::ERR_BAD_ATTRIBUTE;
+using orv_rt::ERR_BAD_CONTROL;
+using orv_rt::ERR_BAD_PANEL;
+using orv_rt::ERR_BAD_VALUE;
+using orv_rt::ERR_NO_ENGINE;
+using orv_rt::ERR_PANEL_FILE;
+using orv_rt::ERR_TOO_LONG;
 
 constexpr int FIRST_NEW_CTRL = 100;  // NewCtrl hands out numbers above this
 constexpr double kNever = std::numeric_limits<double>::infinity();
