@@ -57,6 +57,7 @@ int CC_RBTRam(int panel, int control, int event, void* callbackData, int eventDa
 int CC_RBTEeprom(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_RBTFile(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_DropDCom(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_ParamField(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNGet(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNSend(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_ButtonTeach(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);

@@ -37,6 +37,13 @@ bool WriteFrameReporting(int32_t orderCode, const char* ok) {
     return false;
 }
 
+// The panel shows the variables, which were just read or sent: the fields
+// are in step.
+void ShowHeldValues() {
+    SetPanelValues();
+    FieldsInStep();
+}
+
 // A command that ran inside the live scope has taken or disturbed the line:
 // the scope sends a fresh request and goes on, instead of waiting for a reply
 // that the command consumed or that will never come.
@@ -124,6 +131,12 @@ int CC_DropDCom(int, int, int event, void*, int, int) {
     return 0;
 }
 
+int CC_ParamField(int, int, int event, void*, int, int) {
+    if (event == EVT_COMMIT)
+        MarkUnsentEdits();
+    return 0;
+}
+
 int CC_BTNGet(int, int, int event, void*, int, int) {
     if (event == EVT_LEFT_CLICK) {
         ShowStatus("Receive...");
@@ -133,8 +146,10 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
         return 0;
 
     if (target == DATFILE) {
-        ReadParaFromFile();
-        SetPanelValues();
+        // A cancelled dialog or a refused file leaves the panel, and the
+        // edits on it, as they were.
+        if (ReadParaFromFile() > 0)
+            ShowHeldValues();
         return 0;
     }
 
@@ -149,7 +164,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     rx_flag = 0;
     if (!WriteFrameReporting(asked, "Transmit Ok!")) {
         ResumeScope();
-        SetPanelValues();
+        ShowHeldValues();
         return 0;
     }
 
@@ -176,7 +191,7 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
         }
     }
     ResumeScope();
-    SetPanelValues();
+    ShowHeldValues();
     return 0;
 }
 
@@ -192,7 +207,9 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
     sync = SYNC_DEFAULT;
     GetPanelValues();
     CopyVarsToPP();
-    WriteFrameReporting(target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, "Transmit Ok!");
+    // Edits that did not go out stay marked.
+    if (WriteFrameReporting(target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, "Transmit Ok!"))
+        FieldsInStep();
     return 0;
 }
 
@@ -219,9 +236,11 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
         sent = WriteFrameReporting(ORD_READ_RAM, "Line Ok!");
     }
     if (!sent) {
-        // Nothing can answer a frame that did not go out.
+        // Nothing can answer a frame that did not go out; the panel's edits
+        // were not taught and stay marked.
         ResumeScope();
         SetPanelValues();
+        MarkUnsentEdits();
         return 0;
     }
 
@@ -246,7 +265,7 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
         ShowStatus("< 36 Bytes!");
     }
     ResumeScope();
-    SetPanelValues();
+    ShowHeldValues();
     return 0;
 }
 

@@ -1,9 +1,14 @@
 // The eight panel-mapped parameters. The panel shows `power` less 250 as a
 // signed number, -250..65285, so every 16-bit power has its own panel value
 // and survives a round trip; the other fields show their words, 0..65535.
+//
+// A field edited since the fields were last in step with the sensor (or the
+// file) is marked, so an operator never takes an edit for the sensor's value.
 #include "gui/panelmap.h"
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
 
 #include "com232/params.h"
 #include "gui/panel.h"
@@ -22,6 +27,20 @@ uint16_t ReadWord(int control) {
 // A variable goes to its control as a non-negative 0..65535.
 void WriteWord(int control, uint16_t v) {
     SetCtrlVal(panelHandle, control, static_cast<int>(v));
+}
+
+constexpr std::array<int, 8> PARAM_FIELDS = {NumPower,      NumPowermode, NumReference, NumTolerance,
+                                             NumHysteresis, NumPolarity,  NumAverage,   NumLinear};
+
+constexpr const char* UNSENT_NOTE = "not sent - edited since the last Get, Send or Teach";
+
+// What each field of PARAM_FIELDS showed when the fields were last in step.
+std::array<int, PARAM_FIELDS.size()> inStep{};
+
+int Shown(int control) {
+    int v = 0;
+    GetCtrlVal(panelHandle, control, &v);
+    return v;
 }
 
 }  // namespace
@@ -50,6 +69,26 @@ void SetPanelValues() {
     WriteWord(NumPolarity, polarity);
     WriteWord(NumAverage, average);
     WriteWord(NumLinear, linear);
+}
+
+void FieldsInStep() {
+    for (std::size_t i = 0; i < PARAM_FIELDS.size(); ++i)
+        inStep[i] = Shown(PARAM_FIELDS[i]);
+    MarkUnsentEdits();
+}
+
+int MarkUnsentEdits() {
+    int unsent = 0;
+    for (std::size_t i = 0; i < PARAM_FIELDS.size(); ++i) {
+        const bool edited = Shown(PARAM_FIELDS[i]) != inStep[i];
+        SetCtrlAttribute(panelHandle, PARAM_FIELDS[i], ATR_MARK_TEXT, edited ? UNSENT_NOTE : "");
+        unsent += edited ? 1 : 0;
+    }
+    std::array<char, 64> note{};
+    if (unsent > 0)
+        std::snprintf(note.data(), note.size(), "%d edited field%s not sent", unsent, unsent == 1 ? "" : "s");
+    SetCtrlAttribute(panelHandle, BTNSend, ATR_MARK_TEXT, note.data());
+    return unsent;
 }
 
 }  // namespace orv

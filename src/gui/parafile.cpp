@@ -18,7 +18,8 @@ std::array<char, MAX_PATHNAME_LEN> file_name{};
 void SendParaToFile() {
     GetPanelValues();
     CopyVarsToPP();
-    WriteParaFile(file_name.data(), pp.data());
+    if (WriteParaFile(file_name.data(), pp.data()) >= 0)
+        FieldsInStep();
 }
 
 int SelectParaFile(int button) {
@@ -31,12 +32,14 @@ int SelectParaFile(int button) {
     return chosen;
 }
 
-void ReadParaFromFile() {
+int ReadParaFromFile() {
     if (SelectParaFile(BUTTON_LOAD) <= 0)
-        return;
+        return 0;
     // pp takes the block only when the whole file was good.
-    if (ReadParaFile(file_name.data(), pp.data()) == 0)
-        CopyPPtoVars();
+    if (ReadParaFile(file_name.data(), pp.data()) != 0)
+        return 0;
+    CopyPPtoVars();
+    return 1;
 }
 
 }  // namespace orv

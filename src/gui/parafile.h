@@ -21,12 +21,12 @@ extern std::array<char, MAX_PATHNAME_LEN> file_name;
 int SelectParaFile(int button);
 // Reads the panel, builds the block and writes its sixteen words to
 // file_name, replacing the file. The outcome is shown on the status line:
-// "<name> written" or "Cannot write <name>".
+// "<name> written" (the fields are then in step) or "Cannot write <name>".
 void SendParaToFile();
 // Asks for a parameter file and loads it into pp and the sixteen variables,
-// showing "<name> loaded". A cancelled dialog, or a file that cannot be
-// opened or does not hold sixteen numbers of 0..65535, changes nothing; the
-// latter is reported.
-void ReadParaFromFile();
+// showing "<name> loaded"; returns 1 then. A cancelled dialog, or a file that
+// cannot be opened or does not hold sixteen numbers of 0..65535, changes
+// nothing and returns 0; the latter is reported.
+int ReadParaFromFile();
 
 }  // namespace orv

@@ -33,6 +33,10 @@ constexpr int ATR_NUM_TRACES = 1170;
 constexpr int ATR_POINTS_PER_SCREEN = 1171;
 constexpr int ATR_TIMER_ENABLED = 1271;
 constexpr int ATR_TRACE_COLOR = 1230;  // trace attribute
+// A short note that flags a control (for instance "not sent"): the control is
+// drawn tinted, the note is its tooltip and heads its accessible description.
+// An empty note takes the flag off. Numeric, text and button controls.
+constexpr int ATR_MARK_TEXT = 3000;
 
 // Control style for NewCtrl.
 constexpr int CTRL_TEXT_MSG = 160;
@@ -97,6 +101,8 @@ int SetCtrlVal(int panel, int control, const char* text);
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
 int GetCtrlAttribute(int panel, int control, int attribute, int* value);
+// Text-valued attributes (ATR_MARK_TEXT), NUL-terminated, at most size-1 characters.
+int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size);
 
 int NewCtrl(int panel, int style, const char* label, int top, int left);
 

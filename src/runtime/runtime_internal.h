@@ -3,7 +3,9 @@
 // includes it.
 #pragma once
 
+#include <QPalette>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <map>
@@ -26,6 +28,16 @@ struct Control {
     QPointer<QWidget> widget;
     CtrlCallbackPtr callback = nullptr;
     int lastRingIndex = -1;  // ring: the index the operator's last choice left
+    // Button: a left-click event was delivered for the press now under way
+    // (mouse or key), so the button's pressed() signal must not deliver it again.
+    bool pressDelivered = false;
+    // Button: down between its pressed() and released() signals. A toggle
+    // outside of that came from no click (an assistive tool's toggle action).
+    bool down = false;
+    // The control's mark (ATR_MARK_TEXT) and what the mark covers while it is on.
+    QString mark;
+    QPalette unmarkedPalette;
+    QString unmarkedToolTip, unmarkedDescription;
 };
 
 struct Panel {

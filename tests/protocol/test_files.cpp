@@ -192,12 +192,13 @@ TEST_F(FileTarget, GetLoadsAParameterFileWithoutTouchingThePort) {
 
 TEST_F(FileTarget, GetWithARefusedFileChangesNothing) {
     { std::ofstream(Path("short.dat")) << "1 2 3\n"; }
-    rt_test::EnterNumber(panel(), orv::NumReference, 700);  // read by no operation: a Get shows the variables
+    rt_test::EnterNumber(panel(), orv::NumReference, 700);  // an edit not yet sent: it stays, marked
     rt_test::AnswerNextFileDialog(Path("short.dat"));
     rt_test::Click(panel(), orv::BTNGet);
     ASSERT_TRUE(StatusShows("short.dat: only 3 of 16 numbers", 5000));
     EXPECT_EQ(512, orv::reference);
-    EXPECT_EQ(512, rt_test::Int(panel(), orv::NumReference));
+    EXPECT_EQ(700, rt_test::Int(panel(), orv::NumReference));
+    EXPECT_NE("", rt_test::Mark(panel(), orv::NumReference));
     { std::ofstream(Path("wide.dat")) << "500 1 70000 128 10 10 1 8 0 0 100 1 0 0 0 0\n"; }
     rt_test::AnswerNextFileDialog(Path("wide.dat"));
     rt_test::Click(panel(), orv::BTNGet);

@@ -66,12 +66,14 @@ int RecordPanel(int, int event, void*, int, int) {
 }
 
 const CallbackEntry kTable[] = {
-    {"CC_PANEL", nullptr, RecordPanel},      {"CC_Timer50ms", RecordCtrl, nullptr},
-    {"CC_RBTRam", RecordCtrl, nullptr},      {"CC_RBTEeprom", RecordCtrl, nullptr},
-    {"CC_RBTFile", RecordCtrl, nullptr},     {"CC_DropDCom", RecordCtrl, nullptr},
-    {"CC_BTNGet", RecordCtrl, nullptr},      {"CC_BTNSend", RecordCtrl, nullptr},
-    {"CC_ButtonTeach", RecordCtrl, nullptr}, {"CC_BTNRun", RecordCtrl, nullptr},
-    {"CC_BTNStop", RecordCtrl, nullptr},
+    {"CC_PANEL", nullptr, RecordPanel},       {"CC_Timer50ms", RecordCtrl, nullptr},
+    {"CC_RBTRam", RecordCtrl, nullptr},       {"CC_RBTEeprom", RecordCtrl, nullptr},
+    {"CC_RBTFile", RecordCtrl, nullptr},      {"CC_DropDCom", RecordCtrl, nullptr},
+    {"CC_BTNGet", RecordCtrl, nullptr},       {"CC_BTNSend", RecordCtrl, nullptr},
+    {"CC_ButtonTeach", RecordCtrl, nullptr},  {"CC_BTNRun", RecordCtrl, nullptr},
+    {"CC_BTNStop", RecordCtrl, nullptr},      {"CC_ChkRecord", RecordCtrl, nullptr},
+    {"CC_BTNSaveChart", RecordCtrl, nullptr}, {"CC_ChkHistory", RecordCtrl, nullptr},
+    {"CC_ParamField", RecordCtrl, nullptr},
 };
 
 class RuntimePanel : public ::testing::Test {
@@ -297,6 +299,60 @@ TEST_F(RuntimePanel, MouseAndKeyboardDeliverTheEventKindsInOrder) {
     SetCtrlVal(panel, NumPower, 77);
     rt_test::Pump(20);
     EXPECT_TRUE(g_events.empty());
+}
+
+// An assistive tool presses a button through its accessible action, which
+// clicks it without any mouse or key event: every button of the panel must
+// still get its left click before the commit, exactly once, also after a
+// mouse press whose callback dimmed the button before it went down.
+TEST_F(RuntimePanel, PressActionOfEveryButtonActsLikeAClick) {
+    using namespace orv;
+    int buttons = 0;
+    for (const auto& [id, c] : orv_rt::FindPanel(panel)->controls) {
+        if (c.kind != orv_rt::Kind::Button && c.kind != orv_rt::Kind::Radio)
+            continue;
+        ++buttons;
+        g_events.clear();
+        rt_test::PressAction(panel, id);
+        if (c.kind == orv_rt::Kind::Radio)
+            EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_VALUE_CHANGED}, {id, EVT_COMMIT}})) << id;
+        else
+            EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_COMMIT}})) << id;
+    }
+    EXPECT_EQ(buttons, 11);  // Get, Send, Teach, Run, Stop, Save chart, Record, History, 3 targets
+
+    g_onEvent = [&](int control, int event) {
+        if (control == BTNRun && event == EVT_LEFT_CLICK)
+            SetCtrlAttribute(panel, BTNRun, ATR_DIMMED, 1);
+    };
+    rt_test::Click(panel, BTNRun);
+    g_onEvent = nullptr;
+    SetCtrlAttribute(panel, BTNRun, ATR_DIMMED, 0);
+    g_events.clear();
+    rt_test::PressAction(panel, BTNRun);
+    EXPECT_EQ(g_events, Seq({{BTNRun, EVT_LEFT_CLICK}, {BTNRun, EVT_COMMIT}}));
+}
+
+// A mark tints the control and is its tooltip and the head of its accessible
+// description; taken off, the control is as it was.
+TEST_F(RuntimePanel, MarkFlagsAControlAndComesOffWithoutATrace) {
+    using namespace orv;
+    QWidget* field = Widget(NumReference);
+    const QString description = field->accessibleDescription();
+    const QColor face = field->palette().color(QPalette::Base);
+    ASSERT_EQ(0, SetCtrlAttribute(panel, NumReference, ATR_MARK_TEXT, "not sent"));
+    EXPECT_TRUE(field->accessibleDescription().startsWith("not sent"))
+        << field->accessibleDescription().toStdString();
+    EXPECT_TRUE(field->accessibleDescription().endsWith(description));
+    EXPECT_TRUE(field->toolTip().startsWith("not sent"));
+    EXPECT_NE(face, field->palette().color(QPalette::Base));
+    EXPECT_EQ("not sent", rt_test::Mark(panel, NumReference));
+    SetCtrlAttribute(panel, NumReference, ATR_MARK_TEXT, "");
+    EXPECT_EQ(description, field->accessibleDescription());
+    EXPECT_EQ(face, field->palette().color(QPalette::Base));
+    EXPECT_TRUE(field->toolTip().isEmpty());
+    EXPECT_FALSE(field->font().bold());
+    EXPECT_EQ(orv_rt::ERR_BAD_ATTRIBUTE, SetCtrlAttribute(panel, StripChart, ATR_MARK_TEXT, "x"));
 }
 
 TEST_F(RuntimePanel, DimmedControlsDeliverNothing) {

@@ -95,6 +95,7 @@ struct Control {
     bool dimmed = false;
     bool readOnly = false;
     std::string text;  // text, label, button text, lamp caption
+    std::string mark;  // ATR_MARK_TEXT
 
     // Buttons, radio buttons, lamps.
     bool checkable = false;

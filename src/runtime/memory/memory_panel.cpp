@@ -414,6 +414,13 @@ int CopyPath(const QString& path, char* out) {
     return 0;
 }
 
+// Copies a text into a caller's buffer of `size` (> 0) characters, cut to fit.
+void CopyOut(const std::string& t, char* text, std::size_t size) {
+    const std::size_t n = std::min(t.size(), size - 1);
+    std::memcpy(text, t.data(), n);
+    text[n] = '\0';
+}
+
 }  // namespace
 
 Panel* FindPanel(int handle) {
@@ -615,9 +622,7 @@ int GetCtrlValText(int panel, int control, char* text, std::size_t size) {
         default:
             return ERR_BAD_CONTROL;
     }
-    const std::size_t n = std::min(t.size(), size - 1);
-    std::memcpy(text, t.data(), n);
-    text[n] = '\0';
+    CopyOut(t, text, size);
     return 0;
 }
 
@@ -700,9 +705,29 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
     Control* c = nullptr;
     if (int rc = StatusOf(panel, control, &c); rc < 0)
         return rc;
+    if (attribute == ATR_MARK_TEXT) {
+        if (c->kind != Kind::Numeric && c->kind != Kind::Text && c->kind != Kind::Button &&
+            c->kind != Kind::Radio && c->kind != Kind::Ring)
+            return ERR_BAD_ATTRIBUTE;
+        c->mark = value ? value : "";
+        return 0;
+    }
     if (attribute != ATR_TEXT_FONT || !value)
         return ERR_BAD_ATTRIBUTE;
     c->font = value;
+    return 0;
+}
+
+int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size) {
+    if (!text || size == 0)
+        return ERR_BAD_VALUE;
+    text[0] = '\0';
+    Control* c = nullptr;
+    if (int rc = StatusOf(panel, control, &c); rc < 0)
+        return rc;
+    if (attribute != ATR_MARK_TEXT)
+        return ERR_BAD_ATTRIBUTE;
+    CopyOut(c->mark, text, size);
     return 0;
 }
 

@@ -101,6 +101,17 @@ void KeyActivate(int panel, int control) {
     Activate(panel, control);
 }
 
+void PressAction(int panel, int control) {
+    // No mouse or key event: the left-click event comes with the button going down.
+    KeyActivate(panel, control);
+}
+
+std::string Mark(int panel, int control) {
+    char text[256];
+    GetCtrlAttributeText(panel, control, ATR_MARK_TEXT, text, sizeof text);
+    return text;
+}
+
 void ChooseRing(int panel, int control, int index) {
     Control* c = FindControl(panel, control);
     if (!c || c->kind != Kind::Ring || c->dimmed || index < 0 || index >= static_cast<int>(c->items.size()))

@@ -166,6 +166,55 @@ QColor Rgb(int rgb) {
     return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF));
 }
 
+// Copies a text into a caller's buffer of `size` (> 0) characters, cut to fit.
+void CopyOut(const QString& t, char* text, std::size_t size) {
+    const QByteArray b = t.toUtf8();
+    const std::size_t n = std::min(static_cast<std::size_t>(b.size()), size - 1);
+    std::memcpy(text, b.constData(), n);
+    text[n] = '\0';
+}
+
+// A marked control is drawn on an amber face in bold, so it stands out from
+// its neighbours also on a monochrome screen.
+constexpr QRgb MARK_TINT = 0xFFE08A;
+
+bool Markable(Kind k) {
+    return k == Kind::Numeric || k == Kind::Text || k == Kind::Button || k == Kind::Radio || k == Kind::Ring;
+}
+
+// Puts a control's mark on, changes it or takes it off. What the mark covers
+// (face, tooltip, accessible description) is kept and given back with the
+// mark taken off.
+void ApplyMark(Control* c, const QString& note) {
+    QWidget* w = c->widget;
+    if (note == c->mark)
+        return;
+    if (c->mark.isEmpty()) {
+        c->unmarkedPalette = w->palette();
+        c->unmarkedToolTip = w->toolTip();
+        c->unmarkedDescription = w->accessibleDescription();
+    }
+    c->mark = note;
+    QFont f = w->font();
+    f.setBold(!note.isEmpty());
+    w->setFont(f);
+    if (note.isEmpty()) {
+        w->setPalette(c->unmarkedPalette);
+        w->setToolTip(c->unmarkedToolTip);
+        w->setAccessibleDescription(c->unmarkedDescription);
+    } else {
+        QPalette pal = c->unmarkedPalette;
+        pal.setColor(QPalette::Base, QColor(MARK_TINT));
+        pal.setColor(QPalette::Button, QColor(MARK_TINT));
+        w->setPalette(pal);
+        const QString& tip = c->unmarkedToolTip;
+        w->setToolTip(tip.isEmpty() ? note : note + QLatin1Char('\n') + tip);
+        const QString& desc = c->unmarkedDescription;
+        w->setAccessibleDescription(desc.isEmpty() ? note : note + QStringLiteral(" - ") + desc);
+    }
+    ShowNow(w);
+}
+
 }  // namespace
 
 // A widget is drawn with the next event processing, or before the program
@@ -244,10 +293,7 @@ int GetCtrlValText(int panel, int control, char* text, std::size_t size) {
         t = QString::number(static_cast<QSpinBox*>(w)->value());
     else
         return ERR_BAD_CONTROL;
-    const QByteArray b = t.toUtf8();
-    const std::size_t n = std::min(static_cast<std::size_t>(b.size()), size - 1);
-    std::memcpy(text, b.constData(), n);
-    text[n] = '\0';
+    CopyOut(t, text, size);
     return 0;
 }
 
@@ -365,6 +411,12 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
     Control* c = nullptr;
     if (int rc = StatusOf(panel, control, &c); rc < 0)
         return rc;
+    if (attribute == ATR_MARK_TEXT) {
+        if (!Markable(c->kind))
+            return ERR_BAD_ATTRIBUTE;
+        ApplyMark(c, QString::fromUtf8(value ? value : ""));
+        return 0;
+    }
     if (attribute != ATR_TEXT_FONT || !value)
         return ERR_BAD_ATTRIBUTE;
     QWidget* w = c->widget;
@@ -420,6 +472,19 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
         default:
             return ERR_BAD_ATTRIBUTE;
     }
+}
+
+int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size) {
+    if (!text || size == 0)
+        return ERR_BAD_VALUE;
+    text[0] = '\0';
+    Control* c = nullptr;
+    if (int rc = StatusOf(panel, control, &c); rc < 0)
+        return rc;
+    if (attribute != ATR_MARK_TEXT)
+        return ERR_BAD_ATTRIBUTE;
+    CopyOut(c->mark, text, size);
+    return 0;
 }
 
 int NewCtrl(int panel, int style, const char* label, int top, int left) {

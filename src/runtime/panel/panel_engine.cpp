@@ -74,14 +74,23 @@ class Engine : public QObject {
                 lastGlobal_ = global;
                 lastControl_ = w;
                 const QPoint pos = w->mapFromGlobal(global).toPoint();
+                MarkPressDelivered(panel, ctrl, w->isEnabled());
                 DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK, pos.y(), pos.x());
                 break;
             }
-            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonRelease: {
                 // Every press is followed by a release: the next press is new
                 // even when a synthetic event repeats time and place.
                 lastControl_ = nullptr;
+                // A press that did not put the button down (it was dimmed by
+                // its own callback, or missed the button's face) leaves no
+                // mark for the next press.
+                int panel = 0, ctrl = 0;
+                QWidget* w = nullptr;
+                if (ControlOf(obj, &panel, &ctrl, &w))
+                    MarkPressDelivered(panel, ctrl, false);
                 break;
+            }
             case QEvent::KeyPress:
             case QEvent::KeyRelease: {
                 auto* ke = static_cast<QKeyEvent*>(ev);
@@ -121,10 +130,19 @@ class Engine : public QObject {
         if (!button->isEnabled())
             return true;
         QPointer<QAbstractButton> guard(button);
+        MarkPressDelivered(panel, ctrl, true);
         DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
         if (guard && guard->isEnabled())
             guard->click();  // emits clicked(): commit (radio: value changed, commit)
+        MarkPressDelivered(panel, ctrl, false);
         return true;
+    }
+
+    // Notes for a button that its left-click event is delivered by the input
+    // event itself, so pressed() must not deliver it again.
+    static void MarkPressDelivered(int panel, int ctrl, bool delivered) {
+        if (Control* c = FindControl(panel, ctrl))
+            c->pressDelivered = delivered && (c->kind == Kind::Button || c->kind == Kind::Radio);
     }
 };
 
@@ -155,6 +173,34 @@ void DeliverCtrl(int panel, int ctrl, int event, int d1, int d2, bool needEnable
     CtrlCallbackPtr cb = c->callback;
     DepthGuard g;
     cb(panel, ctrl, event, nullptr, d1, d2);
+}
+
+void ButtonPressed(int panel, int ctrl) {
+    Control* c = FindControl(panel, ctrl);
+    if (!c)
+        return;
+    c->down = true;
+    if (c->pressDelivered) {
+        c->pressDelivered = false;
+        return;
+    }
+    DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
+}
+
+void ButtonReleased(int panel, int ctrl) {
+    if (Control* c = FindControl(panel, ctrl))
+        c->down = false;
+}
+
+void ButtonToggled(int panel, int ctrl) {
+    Control* c = FindControl(panel, ctrl);
+    if (!c || c->down || S().programmatic)
+        return;
+    const bool radio = c->kind == Kind::Radio;
+    DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
+    if (radio)
+        DeliverCtrl(panel, ctrl, EVT_VALUE_CHANGED);
+    DeliverCtrl(panel, ctrl, EVT_COMMIT);
 }
 
 void DeliverPanel(int panel, int event) {

@@ -121,18 +121,29 @@ void FillPortRing(QComboBox* ring) {
     ring->setCurrentIndex(0);
 }
 
+// A button's left-click event comes with the button going down, whatever put
+// it down; a toggle button also reports a toggle that no click made.
+void WireButtonDown(int panel, int id, QAbstractButton* b) {
+    QObject::connect(b, &QAbstractButton::pressed, S().engine, [panel, id] { ButtonPressed(panel, id); });
+    QObject::connect(b, &QAbstractButton::released, S().engine, [panel, id] { ButtonReleased(panel, id); });
+    if (b->isCheckable())
+        QObject::connect(b, &QAbstractButton::toggled, S().engine, [panel, id] { ButtonToggled(panel, id); });
+}
+
 // Connects the signals of one control to its events.
 void WireControl(int panel, Control& c) {
     QWidget* w = c.widget;
     const int id = c.id;
     switch (c.kind) {
         case Kind::Button:
+            WireButtonDown(panel, id, static_cast<QAbstractButton*>(w));
             QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, S().engine,
                              [panel, id] { DeliverCtrl(panel, id, EVT_COMMIT); });
             break;
         case Kind::Radio: {
             auto* rb = static_cast<QRadioButton*>(w);
             rb->setAutoExclusive(false);  // the program keeps the group consistent
+            WireButtonDown(panel, id, rb);
             QObject::connect(rb, &QAbstractButton::clicked, S().engine, [panel, id] {
                 DeliverCtrl(panel, id, EVT_VALUE_CHANGED);
                 DeliverCtrl(panel, id, EVT_COMMIT);

@@ -57,6 +57,16 @@ class DepthGuard {
 // `needEnabled` is false) or a panel's callback.
 void DeliverCtrl(int panel, int ctrl, int event, int d1 = 0, int d2 = 0, bool needEnabled = true);
 void DeliverPanel(int panel, int event);
+// A button went down: the left-click event, unless the mouse or key press that
+// caused it has delivered it already. A press through an assistive tool (which
+// clicks the button without any mouse or key event) thus also gets its
+// left-click event before the commit.
+void ButtonPressed(int panel, int ctrl);
+void ButtonReleased(int panel, int ctrl);
+// A toggle button changed its state. Within a click the click delivers the
+// events; a toggle without one (an assistive tool's toggle action) is given
+// the events of a click, so the program sees what the operator did.
+void ButtonToggled(int panel, int ctrl);
 
 // Turns termination requests of the session into close requests of every
 // panel (termination.cpp).

@@ -2,6 +2,8 @@
 #include "runtime/testing/rt_testing.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -165,6 +167,32 @@ void KeyActivate(int panel, int control) {
     SendKey(w, QEvent::KeyPress, Qt::Key_Space, QStringLiteral(" "));
     if (w)
         SendKey(w, QEvent::KeyRelease, Qt::Key_Space, QStringLiteral(" "));
+}
+
+void PressAction(int panel, int control) {
+    // The way the accessibility bridge does it: the control's own accessible
+    // interface runs its press (or, for a toggle, its toggle) action.
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(W(panel, control));
+    QAccessibleActionInterface* actions = iface ? iface->actionInterface() : nullptr;
+    if (!actions)
+        return;
+    const QStringList names = actions->actionNames();
+    for (const QString& name :
+         {QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::toggleAction()}) {
+        if (names.contains(name)) {
+            actions->doAction(name);
+            break;
+        }
+    }
+    // A press is shown for a moment before the button clicks: wait for it.
+    QPointer<QAbstractButton> b = qobject_cast<QAbstractButton*>(W(panel, control));
+    WaitUntil([&] { return !b || !b->isDown(); }, 2000);
+}
+
+std::string Mark(int panel, int control) {
+    char text[256];
+    GetCtrlAttributeText(panel, control, ATR_MARK_TEXT, text, sizeof text);
+    return text;
 }
 
 void ChooseRing(int panel, int control, int index) {

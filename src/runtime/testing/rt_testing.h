@@ -17,6 +17,9 @@ void Press(int panel, int control);
 void Release(int panel, int control);
 // Keyboard activation of a focused button (space / Enter).
 void KeyActivate(int panel, int control);
+// The "press" action of a button as an assistive tool works it (a screen
+// reader, voice control): the button is clicked without any mouse or key event.
+void PressAction(int panel, int control);
 // Operator picks entry `index` of a ring control.
 void ChooseRing(int panel, int control, int index);
 // Operator types a value into a numeric control (as if edited and committed).
@@ -41,6 +44,8 @@ bool Visible(int panel);
 std::vector<double> TracePoints(int panel, int control, int trace);
 // Colour (0xRRGGBB) of a trace.
 int TraceColor(int panel, int control, int trace);
+// A control's mark (ATR_MARK_TEXT), "" when it carries none.
+std::string Mark(int panel, int control);
 // Labels of a ring's entries.
 std::vector<std::string> RingLabels(int panel, int control);
 
