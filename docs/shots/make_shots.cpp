@@ -4,7 +4,8 @@
 //
 //   make_shots OUT_DIR EXAMPLES_DIR
 //
-// Writes OUT_DIR/startup.png, scope.png, get-ram.png and flash.png.
+// Writes OUT_DIR/startup.png, scope.png, get-ram.png, pending-edits.png and
+// flash.png.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +13,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QToolTip>
 #include <QTimer>
 #include <QWidget>
 
@@ -160,7 +164,31 @@ int main(int argc, char* argv[]) {
            "parameter read");
     Shot("get-ram.png");
 
-    // 4. The correction table programmed from the project's KXconfig.dat.
+    // 4. Two fields edited and not yet sent, the tooltip of one of them shown:
+    // the parameter and command groups as the screen shows them.
+    rt_test::EnterNumber(panel, orv::NumReference, 640);
+    rt_test::EnterNumber(panel, orv::NumTolerance, 120);
+    Expect(!rt_test::Mark(panel, orv::NumReference).empty(), "edited field marked");
+    QWidget* edited = orv_rt::ControlWidget(panel, orv::NumTolerance);
+    orv_rt::ControlWidget(panel, orv::BTNGet)->setFocus();  // no selection over the tint
+    QToolTip::showText(edited->mapToGlobal(QPoint(edited->width() / 2, edited->height())), edited->toolTip(),
+                       edited);
+    rt_test::Pump(600);
+    const QPoint origin = Window()->mapToGlobal(QPoint(0, 64));
+    const QPixmap pending = Window()->screen()->grabWindow(0, origin.x(), origin.y(), 700, 420);
+    const QString pendingPath = QDir(g_out).filePath(QStringLiteral("pending-edits.png"));
+    if (pending.save(pendingPath))
+        std::printf("make_shots: %s\n", qPrintable(pendingPath));
+    else {
+        std::fprintf(stderr, "make_shots: cannot write %s\n", qPrintable(pendingPath));
+        ++g_failures;
+    }
+    QToolTip::hideText();
+    rt_test::Click(panel, orv::BTNSend);
+    Expect(rt_test::WaitUntil([&] { return rt_test::Mark(panel, orv::NumReference).empty(); }, 5000),
+           "marks cleared by Send");
+
+    // 5. The correction table programmed from the project's KXconfig.dat.
     rt_test::Click(panel, orv::RBTFile);
     AnswerFileDialog(QDir(QString::fromLocal8Bit(project)).filePath(QStringLiteral("KXconfig.dat")));
     rt_test::Click(panel, orv::BTNSend);
