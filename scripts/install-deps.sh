@@ -9,6 +9,7 @@ packages=(
   libgtest-dev
   libcli11-dev nlohmann-json3-dev
   xvfb xauth imagemagick
+  python3-pyatspi at-spi2-core dbus-x11
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
 )
