@@ -34,6 +34,10 @@ struct Control {
     // Button: down between its pressed() and released() signals. A toggle
     // outside of that came from no click (an assistive tool's toggle action).
     bool down = false;
+    // Button: events of an assistive tool's action wait in the event queue.
+    // They run from the event loop, not inside the tool's request, which a
+    // callback that opens a dialog or waits for a reply would hold up.
+    int queuedEvents = 0;
     // The control's mark (ATR_MARK_TEXT) and what the mark covers while it is on.
     QString mark;
     QPalette unmarkedPalette;

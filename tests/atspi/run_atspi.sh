@@ -87,8 +87,10 @@ export XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
 unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
 
 # The X server picks a free display itself and writes its number once it
-# accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# accepts connections. Without -noreset it resets whenever its last client
+# leaves (the bus launcher connects only for a moment), and a connection
+# made during the reset is refused.
+Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_for 20 "Xvfb did not start: $(cat "$work/xvfb.log")" grep -q '^[0-9]' "$work/display"
 export DISPLAY=:$(head -n 1 "$work/display")

@@ -7,7 +7,11 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QMouseEvent>
+
+#include <initializer_list>
+#include <vector>
 
 #include "runtime/panel/panel_parts.h"
 
@@ -175,6 +179,32 @@ void DeliverCtrl(int panel, int ctrl, int event, int d1, int d2, bool needEnable
     cb(panel, ctrl, event, nullptr, d1, d2);
 }
 
+namespace {
+
+// Delivers `events` to a control from the event loop, in order, behind any
+// of its events already waiting.
+void DeliverQueued(int panel, int ctrl, std::initializer_list<int> events) {
+    Control* c = FindControl(panel, ctrl);
+    if (!c)
+        return;
+    const std::vector<int> list(events);
+    c->queuedEvents += static_cast<int>(list.size());
+    QMetaObject::invokeMethod(
+        S().engine,
+        [panel, ctrl, list] {
+            for (int event : list) {
+                Control* now = FindControl(panel, ctrl);
+                if (!now)
+                    return;  // the panel went meanwhile
+                --now->queuedEvents;
+                DeliverCtrl(panel, ctrl, event);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
 void ButtonPressed(int panel, int ctrl) {
     Control* c = FindControl(panel, ctrl);
     if (!c)
@@ -184,7 +214,8 @@ void ButtonPressed(int panel, int ctrl) {
         c->pressDelivered = false;
         return;
     }
-    DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
+    // Down without a mouse or key press: an assistive tool's action.
+    DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK});
 }
 
 void ButtonReleased(int panel, int ctrl) {
@@ -196,8 +227,24 @@ void ButtonToggled(int panel, int ctrl) {
     Control* c = FindControl(panel, ctrl);
     if (!c || c->down || S().programmatic)
         return;
+    if (c->kind == Kind::Radio)
+        DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK, EVT_VALUE_CHANGED, EVT_COMMIT});
+    else
+        DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK, EVT_COMMIT});
+}
+
+void ButtonClicked(int panel, int ctrl) {
+    Control* c = FindControl(panel, ctrl);
+    if (!c)
+        return;
     const bool radio = c->kind == Kind::Radio;
-    DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
+    if (c->queuedEvents > 0) {
+        if (radio)
+            DeliverQueued(panel, ctrl, {EVT_VALUE_CHANGED, EVT_COMMIT});
+        else
+            DeliverQueued(panel, ctrl, {EVT_COMMIT});
+        return;
+    }
     if (radio)
         DeliverCtrl(panel, ctrl, EVT_VALUE_CHANGED);
     DeliverCtrl(panel, ctrl, EVT_COMMIT);

@@ -122,10 +122,12 @@ void FillPortRing(QComboBox* ring) {
 }
 
 // A button's left-click event comes with the button going down, whatever put
-// it down; a toggle button also reports a toggle that no click made.
-void WireButtonDown(int panel, int id, QAbstractButton* b) {
+// it down, its commit with the click; a toggle button also reports a toggle
+// that no click made.
+void WireButton(int panel, int id, QAbstractButton* b) {
     QObject::connect(b, &QAbstractButton::pressed, S().engine, [panel, id] { ButtonPressed(panel, id); });
     QObject::connect(b, &QAbstractButton::released, S().engine, [panel, id] { ButtonReleased(panel, id); });
+    QObject::connect(b, &QAbstractButton::clicked, S().engine, [panel, id] { ButtonClicked(panel, id); });
     if (b->isCheckable())
         QObject::connect(b, &QAbstractButton::toggled, S().engine, [panel, id] { ButtonToggled(panel, id); });
 }
@@ -136,20 +138,12 @@ void WireControl(int panel, Control& c) {
     const int id = c.id;
     switch (c.kind) {
         case Kind::Button:
-            WireButtonDown(panel, id, static_cast<QAbstractButton*>(w));
-            QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, S().engine,
-                             [panel, id] { DeliverCtrl(panel, id, EVT_COMMIT); });
+            WireButton(panel, id, static_cast<QAbstractButton*>(w));
             break;
-        case Kind::Radio: {
-            auto* rb = static_cast<QRadioButton*>(w);
-            rb->setAutoExclusive(false);  // the program keeps the group consistent
-            WireButtonDown(panel, id, rb);
-            QObject::connect(rb, &QAbstractButton::clicked, S().engine, [panel, id] {
-                DeliverCtrl(panel, id, EVT_VALUE_CHANGED);
-                DeliverCtrl(panel, id, EVT_COMMIT);
-            });
+        case Kind::Radio:
+            static_cast<QRadioButton*>(w)->setAutoExclusive(false);  // the program keeps the group consistent
+            WireButton(panel, id, static_cast<QAbstractButton*>(w));
             break;
-        }
         case Kind::Ring: {
             auto* ring = static_cast<QComboBox*>(w);
             if (ring->property(PROP_PORT_RING).toBool())

@@ -67,6 +67,9 @@ void ButtonReleased(int panel, int ctrl);
 // events; a toggle without one (an assistive tool's toggle action) is given
 // the events of a click, so the program sees what the operator did.
 void ButtonToggled(int panel, int ctrl);
+// A button was clicked: commit (a radio button: value changed, commit), in
+// order behind any of its events still waiting in the queue.
+void ButtonClicked(int panel, int ctrl);
 
 // Turns termination requests of the session into close requests of every
 // panel (termination.cpp).

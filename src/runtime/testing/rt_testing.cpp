@@ -184,9 +184,15 @@ void PressAction(int panel, int control) {
             break;
         }
     }
-    // A press is shown for a moment before the button clicks: wait for it.
+    // A press is shown for a moment before the button clicks, and the events
+    // come from the event loop: wait for them.
     QPointer<QAbstractButton> b = qobject_cast<QAbstractButton*>(W(panel, control));
-    WaitUntil([&] { return !b || !b->isDown(); }, 2000);
+    WaitUntil(
+        [&] {
+            const orv_rt::Control* c = orv_rt::FindControl(panel, control);
+            return !b || !c || (!b->isDown() && c->queuedEvents == 0);
+        },
+        2000);
 }
 
 std::string Mark(int panel, int control) {
