@@ -32,13 +32,14 @@ SAVE_CHART_DIALOG = "Save chart"
 
 PUSH, CHECK, RADIO = "push button", "check box", "radio button"
 SPIN, COMBO, TEXT = "spin button", "combo box", "text"
+LABEL, CHART = "label", "chart"
 
 # Roles an operator works with or reads a value from: each of these needs a
 # name and a description wherever it appears in the window.
 INTERACTIVE_ROLES = {PUSH, CHECK, RADIO, SPIN, COMBO, TEXT, "toggle button", "slider", "entry"}
 
-# The controls that must be there, by accessible name and role. None: the
-# role is not prescribed (the lamps and the chart are drawn by the program).
+# The controls that must be there, by accessible name and role. A lamp is a
+# label whose value and description are its state.
 CONTROLS = [
     ("Get", PUSH), ("Send", PUSH), ("Teach", PUSH),
     ("Run", PUSH), ("Stop", PUSH), ("Save chart", PUSH),
@@ -48,8 +49,8 @@ CONTROLS = [
     ("Hysteresis", SPIN), ("Polarity", SPIN), ("Average", SPIN), ("Linear", SPIN),
     ("Value", SPIN),
     ("Status", TEXT),
-    ("Reference output", None), ("Tolerance window", None),
-    ("Chart", None),
+    ("Reference output", LABEL), ("Tolerance window", LABEL),
+    ("Chart", CHART),
 ]
 TARGETS = ("RAM", "EEPROM", "File")
 LAMPS = ("Reference output", "Tolerance window")
@@ -174,16 +175,18 @@ class Panel:
     def has(node, state):
         return node.getState().contains(state)
 
-    @staticmethod
-    def press(node):
+    def press(self, node):
         """Does the control's click action, as a screen reader's "activate"
         does; returns the action's name. Qt offers "Press" on push buttons and
-        only "Toggle" on buttons that can be checked."""
+        only "Toggle" on buttons that can be checked. A pressed push button
+        shows itself down for a moment and clicks when it comes up; a second
+        press meanwhile is part of the first, so this waits until it is up."""
         action = node.queryAction()
         names = [action.getName(i) for i in range(action.nActions)]
         for wanted in ("Press", "Click", "Toggle"):
             if wanted in names:
                 action.doAction(names.index(wanted))
+                self.wait(lambda: not self.has(node, pyatspi.STATE_PRESSED), UI_WAIT_S)
                 return wanted
         raise AssertionError(f"{node.name!r} offers no click action, only {names}")
 
@@ -319,7 +322,7 @@ def check_scope(panel, report):
     report.group("b/c. Run and Stop; the lamps tell their state as text")
     run, stop = panel.control("Run", PUSH), panel.control("Stop", PUSH)
     value = panel.control("Value", SPIN)
-    lamps = {name: panel.control(name) for name in LAMPS}
+    lamps = {name: panel.control(name, LABEL) for name in LAMPS}
     if None in (run, stop, value) or None in lamps.values():
         report.check(False, "Run, Stop, Value and both lamps are on the window")
         return

@@ -13,6 +13,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "runtime/panel/accessible.h"
 #include "runtime/panel/panel_parts.h"
 
 namespace orv_rt {
@@ -314,6 +315,7 @@ int InitEngine(int argc, char* argv[]) {
         s.engine = new Engine;
         SetEventHooks({FlushDisplay, ForgetUnpainted});
         WatchTermination(s.engine);
+        InstallAccessibleFactory();
     }
     return 1;
 }
