@@ -88,8 +88,9 @@ struct ComPort {
 
     // How the port was opened, to open it again the same way when its device
     // comes back after it vanished.
-    QString device;    // the path opened
-    QString identity;  // the port table's identity; empty: the device was named by path
+    QString device;          // the path opened
+    QString identity;        // the port table's identity; empty: the device was named by path
+    bool mayReturn = false;  // the device can come back (see CanReturn)
     long baudRate = 0;
     int parity = 0;
     int dataBits = 8;
@@ -207,10 +208,10 @@ QString DeviceFor(int port) {
 #ifdef Q_OS_WIN
     return PortLabel(port);
 #else
+    EnsureTable();  // also starts watching for devices
     const QString env = EnvDevice(port);
     if (!env.isEmpty())
         return env;
-    EnsureTable();
     return QString::fromStdString(Slot(port).path);
 #endif
 }
@@ -221,10 +222,10 @@ bool PresentFor(int port) {
 #ifdef Q_OS_WIN
     return true;
 #else
+    EnsureTable();  // also starts watching for devices
     const QString env = EnvDevice(port);
     if (!env.isEmpty())
         return PathExists(env);
-    EnsureTable();
     return Slot(port).present;
 #endif
 }
@@ -306,8 +307,10 @@ void OnReadyRead(int port) {
         PostCheck(port);
 }
 
-bool AnyDead() {
-    return std::any_of(gPorts.begin(), gPorts.end(), [](const ComPort& p) { return p.open && p.dead; });
+// An open port whose device vanished and may come back.
+bool AnyAwaited() {
+    return std::any_of(gPorts.begin(), gPorts.end(),
+                       [](const ComPort& p) { return p.open && p.dead && p.mayReturn; });
 }
 
 // While a port's device is missing, looks for it twice a second (the list
@@ -320,9 +323,9 @@ void WatchForReturn() {
         poll = new QTimer;  // lives as long as the process
         poll->setInterval(500);
         QObject::connect(poll, &QTimer::timeout, poll, [] {
-            if (AnyDead())
+            if (AnyAwaited())
                 RefreshComPorts();
-            if (!AnyDead())
+            if (!AnyAwaited())
                 poll->stop();
         });
     }
@@ -337,7 +340,8 @@ void MarkDead(int port) {
     p.dead = true;
     p.reopenFailLogged = false;
     qCDebug(lcLine).noquote() << PortLabel(port) << "device lost:" << p.dev->errorString();
-    WatchForReturn();
+    if (p.mayReturn)
+        WatchForReturn();
     // Closing here could pull the device out from under QSerialPort's own
     // notification handler; close once control is back in the event loop.
     const unsigned generation = p.generation;
@@ -556,13 +560,21 @@ int OpenDevice(int port, const QString& device, const ComPort& p, bool quiet) {
     dev->setFlowControl(p.handshake ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
     dev->setReadBufferSize(p.inputQueueSize > 0 ? p.inputQueueSize : 0);
     dev->clearError();
+    return 0;
+}
+
+// Sets a USB adapter just opened to low latency (after the open's log line).
+void LowerLatency(int port, const QString& device) {
 #ifdef Q_OS_LINUX
     // By its real name: the port may be named through a link (/dev/serial/by-id/...).
     orv_rt::AdjustUsbLatency(PortLabel(port) + QLatin1Char(' ') + device,
                              QFileInfo(QFileInfo(device).canonicalFilePath()).fileName(),
-                             QStringLiteral("/sys/class/tty"), static_cast<int>(dev->handle()));
+                             QStringLiteral("/sys/class/tty"),
+                             static_cast<int>(DeviceObject(port)->handle()));
+#else
+    Q_UNUSED(port);
+    Q_UNUSED(device);
 #endif
-    return 0;
 }
 
 // Tells the program that the port is open again, from the event loop.
@@ -585,10 +597,26 @@ void DeliverReopened(int port, unsigned generation) {
         PostCheck(port);
 }
 
+// Whether a device opened by path can come back there. A pseudo-terminal
+// named by its own path cannot: once closed it is gone, and its number goes
+// to the next terminal opened by anyone. A link to one (a simulator's fixed
+// path) can be made again.
+bool CanReturn(const QString& device) {
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    if (lstat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISLNK(st.st_mode) &&
+        QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/")))
+        return false;
+#else
+    Q_UNUSED(device);
+#endif
+    return true;
+}
+
 // Opens a port whose device vanished once the same device is back.
 void TryReopen(int port) {
     ComPort& p = gPorts[static_cast<std::size_t>(port)];
-    if (!p.open || !p.dead || p.inCallback)
+    if (!p.open || !p.dead || !p.mayReturn || p.inCallback)
         return;
     QString device = p.device;
 #ifndef Q_OS_WIN
@@ -616,6 +644,7 @@ void TryReopen(int port) {
     p.checkPosted = false;
     ++p.generation;
     qCDebug(lcLine).noquote() << PortLabel(port) << "reopened" << device;
+    LowerLatency(port, device);
     const unsigned generation = p.generation;
     QMetaObject::invokeMethod(
         p.dev, [port, generation] { DeliverReopened(port, generation); }, Qt::QueuedConnection);
@@ -681,6 +710,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     p.dead = false;
     p.device = device;
     p.identity = identity;
+    p.mayReturn = !identity.isEmpty() || CanReturn(device);
     p.reopenFailLogged = false;
     p.timeoutMs = kDefaultTimeoutMs;
     p.callback = nullptr;
@@ -690,6 +720,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     p.checkPosted = false;
     ++p.generation;
     qCDebug(lcLine).noquote() << PortLabel(port) << "open" << device << baudRate << "baud";
+    LowerLatency(port, device);
     return 0;
 }
 
