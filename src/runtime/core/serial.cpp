@@ -313,6 +313,8 @@ bool AnyAwaited() {
                        [](const ComPort& p) { return p.open && p.dead && p.mayReturn; });
 }
 
+void ReopenReturned();
+
 // While a port's device is missing, looks for it twice a second (the list
 // may not change in /dev when the device is named through a link elsewhere).
 void WatchForReturn() {
@@ -323,8 +325,14 @@ void WatchForReturn() {
         poll = new QTimer;  // lives as long as the process
         poll->setInterval(500);
         QObject::connect(poll, &QTimer::timeout, poll, [] {
-            if (AnyAwaited())
+            // The system's list is read only for a device that the table
+            // knows by identity; a device named by path needs just its path.
+            if (std::any_of(gPorts.begin(), gPorts.end(), [](const ComPort& p) {
+                    return p.open && p.dead && p.mayReturn && !p.identity.isEmpty();
+                }))
                 RefreshComPorts();
+            else
+                ReopenReturned();
             if (!AnyAwaited())
                 poll->stop();
         });
@@ -650,6 +658,12 @@ void TryReopen(int port) {
         p.dev, [port, generation] { DeliverReopened(port, generation); }, Qt::QueuedConnection);
 }
 
+// Opens every lost port whose device is back.
+void ReopenReturned() {
+    for (int port = 1; port <= MAX_COM_PORTS; ++port)
+        TryReopen(port);
+}
+
 }  // namespace
 
 void orv_rt::SetPortListHook(void (*hook)()) {
@@ -659,8 +673,7 @@ void orv_rt::SetPortListHook(void (*hook)()) {
 int RefreshComPorts() {
     EnsureTable();
     const bool changed = RefreshTable();
-    for (int port = 1; port <= MAX_COM_PORTS; ++port)
-        TryReopen(port);
+    ReopenReturned();
     if (changed && gPortListHook)
         gPortListHook();
     return changed ? 1 : 0;
