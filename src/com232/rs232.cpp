@@ -75,6 +75,15 @@ int ReceiveInto(int port, int32_t count) {
     return n;
 }
 
+// "COM3 /dev/ttyUSB1 not connected" into szStatus; a path too long for the
+// status line is cut to its last part.
+void NotConnectedText(int port, const char* device) {
+    const int n = std::snprintf(szStatus.data(), szStatus.size(), "COM%d %s not connected", port, device);
+    const char* slash = std::strrchr(device, '/');
+    if (n >= static_cast<int>(szStatus.size()) && slash != nullptr)
+        std::snprintf(szStatus.data(), szStatus.size(), "COM%d %s not connected", port, slash + 1);
+}
+
 // Hands every frame that the held bytes now hold to TakeReply.
 void TakeHeldFrames() {
     while (NextFrame(false))
@@ -122,7 +131,12 @@ int OpenLine(int port, const char* device) {
     const int ret = OpenComConfig(port, device != nullptr ? device : "", BAUD_RATE, PARITY_NONE, DATA_BITS,
                                   STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
     if (ret < 0) {
-        SetStatusText(ComErrorText(ret));
+        const char* known = ComPortDevice(port);
+        if (ret == COM_ERR_NO_PORT && (device == nullptr || *device == '\0') && known[0] != '\0' &&
+            ComPortPresent(port) == 0)
+            NotConnectedText(port, known);
+        else
+            SetStatusText(ComErrorText(ret));
         return ret;
     }
     SetComTime(port, COM_TIMEOUT);
@@ -160,7 +174,15 @@ int CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
     return ok;
 }
 
-void RX_Receive_Function(int /*port*/, int events, void* /*data*/) {
+void RX_Receive_Function(int port, int events, void* /*data*/) {
+    if ((events & COM_EVT_REOPENED) != 0 && port == com) {
+        // The device came back and the runtime opened the port again. What
+        // was half received belongs to the lost line; the line is not checked
+        // here (this may run nested inside a command's wait): the next
+        // command, or a pick in the Port ring, does that.
+        FlushBothQueues(port);
+        ShowStatusF("COM%d reopened - %s", port, ComPortDevice(port));
+    }
     if ((events & COM_EVT_RXCOUNT) == 0)
         return;
     // The bytes are read from the port in use, `com`, a holding buffer's worth

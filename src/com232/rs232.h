@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "com232/params.h"
+#include "runtime/rtcore.h"
 
 namespace orv {
 
@@ -21,8 +22,9 @@ constexpr int RX_FRAME = 1;  // a whole frame is in szReadBuf
 constexpr int RX_SHORT = 0;  // fewer than 36 bytes came by the time-out
 constexpr int RX_JUNK = -1;  // 36 or more bytes came, none of them a frame
 
-// Events for which the receive notification is installed (notify count reached).
-constexpr int32_t eventMask = 0x8006;
+// Events for which the receive notification is installed (notify count
+// reached; the port opened again after its device came back).
+constexpr int32_t eventMask = 0x8006 | COM_EVT_REOPENED;
 
 // The port in use (1 at start; the port ring changes it).
 extern int32_t com;
@@ -39,7 +41,8 @@ extern std::array<uint16_t, RAWNUM> rawbuf;
 // 2 s time-out) and empties both queues, without checking the line. `device`
 // names the device; "" or nullptr takes the one that the port number maps to.
 // Returns 0, or the negative open code, whose message it leaves in szStatus
-// without showing it.
+// without showing it ("COM<n> <device> not connected" for a port number whose
+// device is missing).
 int OpenLine(int port, const char* device);
 // Opens `port` (OpenLine), installs the receive notification, checks the line
 // and shows the outcome (or the driver's message for a port that cannot be

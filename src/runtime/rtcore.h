@@ -35,6 +35,10 @@ constexpr int FILE_ERR_NOT_FILE = -6;  // a FIFO, device, socket or directory, n
 constexpr int COM_EVT_RXFLAG = 0x0002;   // event character received
 constexpr int COM_EVT_TXEMPTY = 0x0004;  // output queue empty
 constexpr int COM_EVT_RXCOUNT = 0x8000;  // notify count reached
+// The port's device had vanished and has come back: the port was opened again
+// by itself, with the same settings and notification. Delivered from the
+// event processing to a callback installed with this bit in its mask.
+constexpr int COM_EVT_REOPENED = 0x0200;
 
 // Serial open / transfer failures.
 constexpr int COM_ERR_UNKNOWN_SYSTEM = -1;
@@ -128,5 +132,18 @@ int CloseCom(int port);
 // Bytes waiting in the input queue, or a negative code when the port is not open.
 int GetInQLen(int port);
 
-// Device that port `port` maps to ("" when none), for labels and messages.
+// Port numbers: ORVANSCOPE_COM<n> names the device of port n (read at every
+// open and refresh); the other numbers go to the devices the system lists,
+// each keeping its number for the whole run, also while it is unplugged.
+
+// Device that port `port` maps to ("" when none), for labels and messages;
+// also a device that is not connected now.
 const char* ComPortDevice(int port);
+// Reads the system's list of serial devices again: new devices get numbers,
+// missing ones are marked not connected, and open ports whose device has come
+// back are opened again (COM_EVT_REOPENED). Returns 1 when what some port
+// number shows (its device, or whether it is connected) changed, else 0.
+int RefreshComPorts();
+// 1 when the device of port `port` is connected (as of the last refresh; a
+// device named by ORVANSCOPE_COM<n>: when its path exists), else 0.
+int ComPortPresent(int port);

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/frame.h"
@@ -250,13 +252,92 @@ TEST_F(PortRing, ChoosingAnotherPortReopensTheLineThere) {
     EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
     EXPECT_EQ(sensor->framesReceived(), start);
 
-    rt_test::ChooseRing(panel(), DropDCom, 2);  // port 3: nothing there
+    rt_test::ChooseRing(panel(), DropDCom, 2);  // port 3: its device is not there
     EXPECT_EQ(com, 3);
-    EXPECT_EQ(Status().back(), std::string(ComErrorText(COM_ERR_NO_PORT)));
+    EXPECT_EQ(Status().back(), "COM3 /nonexistent/ttyORV3 not connected");
 
     rt_test::ChooseRing(panel(), DropDCom, 0);  // back to port 1
     EXPECT_EQ(com, 1);
     EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+}
+
+namespace {
+
+// Port 4 leads through one link path to sensors that come and go; port 5
+// names a device that is not there.
+class PortsFollowDevices : public Commands {
+  protected:
+    void BeforeStartUp() override {
+        char tmpl[] = "/tmp/orv-ports-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        link = (dir / "com4").string();
+        setenv("ORVANSCOPE_COM4", link.c_str(), 1);
+        setenv("ORVANSCOPE_COM5", (dir / "com5").c_str(), 1);
+    }
+    void TearDown() override {
+        Commands::TearDown();
+        for (auto& s : plugged)
+            s->stop();
+        fs::remove_all(dir);
+    }
+    kxsim::Sensor& Plug() {
+        kxsim::Options o = orv_test::LineOptions({});
+        o.linkPath = link;
+        plugged.push_back(std::make_unique<kxsim::Sensor>(o));
+        std::string error;
+        EXPECT_TRUE(plugged.back()->start(&error)) << error;
+        return *plugged.back();
+    }
+    std::string OpenedLabel(int port) {
+        rt_test::OpenRing(panel(), DropDCom);
+        return rt_test::RingLabels(panel(), DropDCom).at(static_cast<std::size_t>(port - 1));
+    }
+    fs::path dir;
+    std::string link;
+    std::vector<std::unique_ptr<kxsim::Sensor>> plugged;
+};
+
+}  // namespace
+
+TEST_F(PortsFollowDevices, RingFollowsThePortsAndALostPortReopensByItself) {
+    EXPECT_EQ(rt_test::RingLabels(panel(), DropDCom).at(3), "COM4  " + link + " (not connected)");
+    Plug();
+    EXPECT_EQ(OpenedLabel(4), "COM4  " + link);
+    rt_test::ChooseRing(panel(), DropDCom, 3);
+    EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+
+    plugged.back()->stop();  // the line goes, and its link with it
+    EXPECT_EQ(OpenedLabel(4), "COM4  " + link + " (not connected)");
+    EXPECT_EQ(rt_test::Int(panel(), DropDCom), 4);  // the selection stays
+
+    // Back at the same path: the port opens again by itself and says so once.
+    kxsim::Sensor& back = Plug();
+    std::vector<std::string> shown;
+    EXPECT_TRUE(rt_test::WaitUntil(
+        [&] {
+            for (const std::string& t : Status())
+                shown.push_back(t);
+            return !shown.empty();
+        },
+        3000));
+    EXPECT_EQ(shown, std::vector<std::string>{"COM4 reopened - " + link});
+    back.setRam(kSensorBlock);
+    rt_test::Click(panel(), BTNGet);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
+    EXPECT_EQ(Status().back(), "Line Ok!");
+
+    // Picking a port whose device is missing says so; a number with no device at all as before.
+    rt_test::ChooseRing(panel(), DropDCom, 4);
+    EXPECT_EQ(Status().back(), "COM5 " + (dir / "com5").string() + " not connected");
+    const auto labels = rt_test::RingLabels(panel(), DropDCom);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (labels[i] == "COM" + std::to_string(i + 1) + "  (not connected)") {
+            rt_test::ChooseRing(panel(), DropDCom, static_cast<int>(i));
+            EXPECT_EQ(Status().back(), std::string(ComErrorText(COM_ERR_NO_PORT)));
+            break;
+        }
+    }
 }
 
 namespace {

@@ -84,8 +84,8 @@ TEST_F(StartupSilent, SilentSensorTimesOut) {
 }
 
 TEST_F(StartupNoPort, MissingPortShowsDriverMessageAndPanelStaysUsable) {
-    // The open failed with the driver's code for a device that is not there.
-    EXPECT_EQ(Status().back(), std::string(ComErrorText(COM_ERR_NO_PORT)));
+    // The open failed: the device that port 1 names is not there.
+    EXPECT_EQ(Status().back(), "COM1 /nonexistent/ttyORV0 not connected");
 
     // Get says at once that the port is not open instead of waiting.
     rt_test::Click(panel(), BTNGet);

@@ -318,3 +318,21 @@ TEST_F(MemoryRuntime, FileDialogTakesTheQueuedAnswersInOrder) {
         << "a file to load must exist";
     std::remove(existing.c_str());
 }
+
+TEST_F(MemoryRuntime, OpenedPortRingShowsWhetherEachDeviceIsConnected) {
+    EXPECT_EQ(rt_test::RingLabels(panel, kRing).at(1), "COM2  (not connected)");
+    auto s = Plug(2);
+    const std::string dev = s->devicePath();
+    rt_test::OpenRing(panel, kRing);
+    EXPECT_EQ(rt_test::RingLabels(panel, kRing).at(1), "COM2  " + dev);
+    EXPECT_EQ(ComPortPresent(2), 1);
+    rt_test::ChooseRing(panel, kRing, 1);
+
+    s->stop();
+    EXPECT_EQ(RefreshComPorts(), 1);
+    EXPECT_EQ(RefreshComPorts(), 0);
+    EXPECT_EQ(ComPortPresent(2), 0);
+    rt_test::OpenRing(panel, kRing);
+    EXPECT_EQ(rt_test::RingLabels(panel, kRing).at(1), "COM2  " + dev + " (not connected)");
+    EXPECT_EQ(rt_test::Int(panel, kRing), 2);  // the selection stays on its port
+}

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "kxsim.h"
+#include "runtime/core/port_table.h"
 #include "runtime/core/usb_latency.h"
 #include "runtime/runtime.h"
 
@@ -136,6 +137,43 @@ class RuntimeSerial : public ::testing::Test {
 };
 
 }  // namespace
+
+TEST(PortTable, NumbersStayWithTheirDevicesAndFreeNumbersAreReused) {
+    using orv_rt::SeenDevice;
+    using Paths = std::vector<std::string>;
+    std::vector<orv_rt::PortSlot> table(4);
+    auto paths = [&] {  // "-" marks a device that is not connected
+        Paths out;
+        for (const auto& slot : table)
+            out.push_back(slot.path + (slot.present ? "" : "-"));
+        return out;
+    };
+    const SeenDevice a{"/dev/ttyUSB0", "usb:0403:6001:A1"}, b{"/dev/ttyUSB1", "usb:0403:6001:B2"};
+    const SeenDevice s0{"/dev/ttyS0", "/dev/ttyS0"}, acm{"/dev/ttyACM0", "/dev/ttyACM0"};
+
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {a, b, s0}, 1));  // first fill: in the system's order
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS0", "-"}));
+    EXPECT_FALSE(orv_rt::AssignPorts(table, {a, b, s0}, 2));
+
+    // a pulled: its number waits for it; a new device takes a number never used.
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {b, s0, acm}, 3));
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB0-", "/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyACM0"}));
+    // a back under another name: its number follows it there.
+    const SeenDevice aMoved{"/dev/ttyUSB2", a.identity};
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {b, aMoved, s0, acm}, 4));
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB2", "/dev/ttyUSB1", "/dev/ttyS0", "/dev/ttyACM0"}));
+
+    // Every number used: a new device gets the number absent the longest, and
+    // none while every device is there.
+    const SeenDevice c{"/dev/ttyUSB3", "usb:0403:6001:C3"};
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {aMoved, s0, c}, 5));  // b and acm gone, both at 5
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB2", "/dev/ttyUSB3", "/dev/ttyS0", "/dev/ttyACM0-"}));
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {aMoved, c}, 6));  // s0 gone later than acm
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {aMoved, c, b}, 7));
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB2", "/dev/ttyUSB3", "/dev/ttyS0-", "/dev/ttyUSB1"}));
+    EXPECT_TRUE(orv_rt::AssignPorts(table, {aMoved, c, b, s0, acm}, 8));
+    EXPECT_EQ(paths(), (Paths{"/dev/ttyUSB2", "/dev/ttyUSB3", "/dev/ttyS0", "/dev/ttyUSB1"}));
+}
 
 TEST(RuntimeSerialOpen, FailureCodesAndPortsNotOpen) {
     EnsureApp();

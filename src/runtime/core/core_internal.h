@@ -21,6 +21,10 @@ void SetEventHooks(const EventHooks& hooks);
 void BeforeBlocking();
 void BeforeEvents();
 
+// Called after a refresh of the serial port list changed what a port number
+// shows (the panel relabels its port rings). One hook; nullptr removes it.
+void SetPortListHook(void (*hook)());
+
 // The arguments for a new application: the caller's, or a stand-in program
 // name when it gave none. The count is kept for the rest of the process, as
 // the application holds a reference to it.

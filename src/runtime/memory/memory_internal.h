@@ -145,6 +145,9 @@ struct Panel {
 };
 
 Panel* FindPanel(int handle);
+// Labels a port ring's entries with the ports' devices as they are now; entry
+// i is port i + 1, so the selection stays on its port.
+void LabelPortRing(Control& c);
 Control* FindControl(int panel, int control);
 std::vector<int> PanelHandles();
 

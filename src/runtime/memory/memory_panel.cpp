@@ -233,21 +233,10 @@ void Plot(Control& c, const double* values, int count) {
 }
 
 void FillPortRing(Control& c) {
-    int highest = 8;
-    for (int n = 1; n <= MAX_COM_PORTS; ++n) {
-        const char* dev = ComPortDevice(n);
-        if (dev && dev[0])
-            highest = std::max(highest, n);
-    }
     c.items.clear();
     c.itemData.clear();
-    for (int n = 1; n <= highest; ++n) {
-        const char* dev = ComPortDevice(n);
-        c.items.push_back("COM" + std::to_string(n) + "  " +
-                          (dev && dev[0] ? std::string(dev) : std::string("(not connected)")));
-        c.itemData.push_back(n);
-    }
     c.current = 0;
+    LabelPortRing(c);
 }
 
 // Applies one property of the panel file as the real widget takes it.
@@ -422,6 +411,30 @@ void CopyOut(const std::string& t, char* text, std::size_t size) {
 }
 
 }  // namespace
+
+void LabelPortRing(Control& c) {
+    int highest = std::max(8, c.current + 1);
+    for (int n = 1; n <= MAX_COM_PORTS; ++n)
+        if (*ComPortDevice(n))
+            highest = std::max(highest, n);
+    for (int n = 1; n <= highest; ++n) {
+        const std::string dev = ComPortDevice(n);
+        std::string label = "COM" + std::to_string(n) + "  ";
+        if (dev.empty())
+            label += "(not connected)";
+        else
+            label += ComPortPresent(n) ? dev : dev + " (not connected)";
+        const auto i = static_cast<std::size_t>(n - 1);
+        if (i < c.items.size()) {
+            c.items[i] = label;
+        } else {
+            c.items.push_back(label);
+            c.itemData.push_back(n);
+        }
+    }
+    c.items.resize(static_cast<std::size_t>(highest));
+    c.itemData.resize(static_cast<std::size_t>(highest));
+}
 
 Panel* FindPanel(int handle) {
     auto it = S().panels.find(handle);

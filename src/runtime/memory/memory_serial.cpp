@@ -1,8 +1,12 @@
 // Serial ports of the memory runtime: each port reaches a simulated sensor in
 // memory (kxsim with Options::inMemory) on the virtual clock.
 //
-// Port n is the device named by ORVANSCOPE_COM<n> (read at every open), as in
-// the real runtime; there is no system port list. A name "mem:N" of a running
+// Port n is the device named by ORVANSCOPE_COM<n> (read at every open and
+// refresh), as in the real runtime; there is no system port list. A device is
+// connected while its in-memory sensor's line is up (any other name: while its
+// path exists), so a test makes one come and go by starting and stopping a
+// sensor. A port whose line closed is not opened again by itself: a stopped
+// sensor's name never comes back. A name "mem:N" of a running
 // in-memory sensor opens; any other name fails as a device that cannot be
 // used here: "No serial port found" when nothing by that name exists,
 // "Cannot open port" when it exists (a real pseudo-terminal, say).
@@ -24,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "kxsim.h"
 #include "runtime/memory/memory_internal.h"
@@ -51,6 +56,8 @@ struct Port {
 
 std::array<Port, MAX_COM_PORTS + 1> gPorts;
 std::array<std::array<char, MAX_PATHNAME_LEN>, MAX_COM_PORTS + 1> gDeviceNames{};
+// What each port number showed at the last refresh: its device and whether connected.
+std::array<std::pair<std::string, bool>, MAX_COM_PORTS + 1> gShown{};
 
 // In-memory sensors wait on the runtime's clock and pump its events.
 const bool gClockInstalled = [] {
@@ -172,6 +179,29 @@ const char* ComPortDevice(int port) {
     std::memcpy(slot.data(), dev.data(), n);
     slot[n] = '\0';
     return slot.data();
+}
+
+int ComPortPresent(int port) {
+    const std::string dev = DeviceFor(port);
+    if (dev.empty())
+        return 0;
+    if (!IsMemoryName(dev))
+        return QFileInfo::exists(QString::fromLocal8Bit(dev.c_str())) ? 1 : 0;
+    kxsim::Sensor* s = kxsim::FindInMemory(dev);
+    return s && !s->lineClosed(NowMs()) ? 1 : 0;
+}
+
+int RefreshComPorts() {
+    bool changed = false;
+    for (int port = 1; port <= MAX_COM_PORTS; ++port) {
+        std::pair<std::string, bool> now{DeviceFor(port), ComPortPresent(port) != 0};
+        auto& was = gShown[static_cast<std::size_t>(port)];
+        if (now != was) {
+            changed = true;
+            was = std::move(now);
+        }
+    }
+    return changed ? 1 : 0;
 }
 
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,

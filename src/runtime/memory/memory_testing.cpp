@@ -8,6 +8,7 @@
 //   keyboard activation    a button: left click, then commit (a radio: value
 //                          changed and commit)
 //   ring choice            value changed when the entry changed, then commit
+//   ring opened            a port ring: the ports refreshed and relabelled
 //   numeric entry          value changed and commit, when the value changed
 //   close request          close, to the panel's callback
 //
@@ -125,6 +126,14 @@ void ChooseRing(int panel, int control, int index) {
             return;
     }
     DeliverCtrl(panel, control, EVT_COMMIT);
+}
+
+void OpenRing(int panel, int control) {
+    Control* c = FindControl(panel, control);
+    if (!c || c->kind != Kind::Ring || c->dimmed || c->itemData.empty())
+        return;  // only a port ring's list changes when it opens
+    RefreshComPorts();
+    LabelPortRing(*c);
 }
 
 void EnterNumber(int panel, int control, int value) {

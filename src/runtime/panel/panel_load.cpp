@@ -2,6 +2,7 @@
 // the program's callbacks bound by name, the controls wired to their events;
 // showing and discarding panels.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -40,12 +41,73 @@ void FitToScreen(QWidget* window) {
         window->resize(fitted);
 }
 
+// Labels a port ring's entries with the ports' devices as they are now,
+// adding entries for ports that got a device. Entry i is port i + 1, and no
+// entry up to the current one is removed: the selection stays on its port
+// and the control's lastRingIndex stays right.
+void LabelPortRing(QComboBox* ring) {
+    int highest = std::max(8, ring->currentIndex() + 1);
+    for (int n = 1; n <= MAX_COM_PORTS; ++n)
+        if (*ComPortDevice(n))
+            highest = std::max(highest, n);
+    for (int n = 1; n <= highest; ++n) {
+        const QString dev = QString::fromLocal8Bit(ComPortDevice(n));
+        QString label = QStringLiteral("COM%1  ").arg(n);
+        if (dev.isEmpty())
+            label += QStringLiteral("(not connected)");
+        else
+            label += ComPortPresent(n) ? dev : dev + QStringLiteral(" (not connected)");
+        if (n > ring->count())
+            ring->addItem(label, n);
+        else if (ring->itemText(n - 1) != label)
+            ring->setItemText(n - 1, label);
+    }
+    while (ring->count() > highest)
+        ring->removeItem(ring->count() - 1);
+}
+
+void FillPortRing(QComboBox* ring) {
+    ring->clear();
+    LabelPortRing(ring);
+    ring->setCurrentIndex(0);
+}
+
+// After the port list changed by itself (a device plugged in or pulled):
+// every port ring shows it, except one whose list is open right now, which
+// is left alone under the operator's pointer (it is relabelled when opened).
+void RelabelPortRings() {
+    for (int handle : PanelHandles()) {
+        for (auto& [id, c] : FindPanel(handle)->controls) {
+            auto* ring = c.kind == Kind::Ring ? qobject_cast<QComboBox*>(c.widget.data()) : nullptr;
+            if (ring && ring->property(PROP_PORT_RING).toBool() && !ring->view()->isVisible())
+                LabelPortRing(ring);
+        }
+    }
+}
+
+// A ring that, when it carries the port-ring property, reads the ports afresh
+// each time its list opens: by mouse, keyboard or an assistive tool, which
+// all come through showPopup.
+class RingBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    void showPopup() override {
+        if (property(PROP_PORT_RING).toBool()) {
+            RefreshComPorts();
+            LabelPortRing(this);
+        }
+        QComboBox::showPopup();
+    }
+};
+
 // Loader that knows the runtime's own widget classes.
 class PanelLoader : public QUiLoader {
   public:
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
         QWidget* w = nullptr;
-        if (className == QLatin1String("OrvStripChart"))
+        if (className == QLatin1String("QComboBox"))
+            w = new RingBox(parent);
+        else if (className == QLatin1String("OrvStripChart"))
             w = new StripChart(parent);
         else if (className == QLatin1String("OrvLed"))
             w = new Led(parent);
@@ -105,22 +167,6 @@ QString ResolvePanelFile(const char* file) {
     return beside;
 }
 
-void FillPortRing(QComboBox* ring) {
-    int highest = 8;
-    for (int n = 1; n <= MAX_COM_PORTS; ++n) {
-        const char* dev = ComPortDevice(n);
-        if (dev && dev[0])
-            highest = std::max(highest, n);
-    }
-    ring->clear();
-    for (int n = 1; n <= highest; ++n) {
-        const char* dev = ComPortDevice(n);
-        const QString where = dev && dev[0] ? QString::fromLocal8Bit(dev) : QStringLiteral("(not connected)");
-        ring->addItem(QStringLiteral("COM%1  %2").arg(n).arg(where), n);
-    }
-    ring->setCurrentIndex(0);
-}
-
 // A button's left-click event comes with the button going down, whatever put
 // it down, its commit with the click; a toggle button also reports a toggle
 // that no click made.
@@ -146,8 +192,10 @@ void WireControl(int panel, Control& c) {
             break;
         case Kind::Ring: {
             auto* ring = static_cast<QComboBox*>(w);
-            if (ring->property(PROP_PORT_RING).toBool())
+            if (ring->property(PROP_PORT_RING).toBool()) {
                 FillPortRing(ring);
+                SetPortListHook(RelabelPortRings);
+            }
             c.lastRingIndex = ring->currentIndex();
             QObject::connect(ring, &QComboBox::activated, S().engine, [panel, id](int index) {
                 Control* ctl = FindControl(panel, id);

@@ -209,6 +209,14 @@ void ChooseRing(int panel, int control, int index) {
     emit ring->activated(index);
 }
 
+void OpenRing(int panel, int control) {
+    auto* ring = qobject_cast<QComboBox*>(W(panel, control));
+    if (!ring || !ring->isEnabled())
+        return;
+    ring->showPopup();
+    ring->hidePopup();
+}
+
 void EnterNumber(int panel, int control, int value) {
     QPointer<QSpinBox> spin = qobject_cast<QSpinBox*>(W(panel, control));
     if (!spin || !spin->isEnabled() || spin->isReadOnly())

@@ -22,6 +22,9 @@ void KeyActivate(int panel, int control);
 void PressAction(int panel, int control);
 // Operator picks entry `index` of a ring control.
 void ChooseRing(int panel, int control, int index);
+// Operator opens a ring's list (and closes it again without a pick): a port
+// ring reads the ports afresh as it opens.
+void OpenRing(int panel, int control);
 // Operator types a value into a numeric control (as if edited and committed).
 void EnterNumber(int panel, int control, int value);
 // Operator closes the window (window-manager close request).
