@@ -403,6 +403,15 @@ int CopyPath(const QString& path, char* out) {
     return 0;
 }
 
+// Checks a caller's text buffer and empties it, and finds the control
+// whose text goes there: 0, or a negative code.
+int TextOutFor(int panel, int control, char* text, std::size_t size, Control** c) {
+    if (!text || size == 0)
+        return ERR_BAD_VALUE;
+    text[0] = '\0';
+    return StatusOf(panel, control, c);
+}
+
 // Copies a text into a caller's buffer of `size` (> 0) characters, cut to fit.
 void CopyOut(const std::string& t, char* text, std::size_t size) {
     const std::size_t n = std::min(t.size(), size - 1);
@@ -611,11 +620,8 @@ int GetCtrlVal(int panel, int control, double* value) {
 }
 
 int GetCtrlValText(int panel, int control, char* text, std::size_t size) {
-    if (!text || size == 0)
-        return ERR_BAD_VALUE;
-    text[0] = '\0';
     Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
+    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
         return rc;
     std::string t;
     switch (c->kind) {
@@ -732,11 +738,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
 }
 
 int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size) {
-    if (!text || size == 0)
-        return ERR_BAD_VALUE;
-    text[0] = '\0';
     Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
+    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
         return rc;
     if (attribute != ATR_MARK_TEXT)
         return ERR_BAD_ATTRIBUTE;

@@ -166,6 +166,15 @@ QColor Rgb(int rgb) {
     return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF));
 }
 
+// Checks a caller's text buffer and empties it, and finds the control
+// whose text goes there: 0, or a negative code.
+int TextOutFor(int panel, int control, char* text, std::size_t size, Control** c) {
+    if (!text || size == 0)
+        return ERR_BAD_VALUE;
+    text[0] = '\0';
+    return StatusOf(panel, control, c);
+}
+
 // Copies a text into a caller's buffer of `size` (> 0) characters, cut to fit.
 void CopyOut(const QString& t, char* text, std::size_t size) {
     const QByteArray b = t.toUtf8();
@@ -273,11 +282,8 @@ int GetCtrlVal(int panel, int control, double* value) {
 }
 
 int GetCtrlValText(int panel, int control, char* text, std::size_t size) {
-    if (!text || size == 0)
-        return ERR_BAD_VALUE;
-    text[0] = '\0';
     Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
+    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
         return rc;
     QString t;
     QWidget* w = c->widget;
@@ -475,11 +481,8 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
 }
 
 int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size) {
-    if (!text || size == 0)
-        return ERR_BAD_VALUE;
-    text[0] = '\0';
     Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
+    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
         return rc;
     if (attribute != ATR_MARK_TEXT)
         return ERR_BAD_ATTRIBUTE;
