@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# The panel as a screen reader sees it: starts a virtual display, a private
-# session bus and the accessibility bus, the simulated sensor on a
-# pseudo-terminal and the real program on the xcb platform, then lets
-# check_panel.py read and drive the window over AT-SPI.
+# The panel as a screen reader sees it: a virtual display, a private session
+# bus and the accessibility bus, the simulated sensor on a pseudo-terminal and
+# the real program on the xcb platform; check_panel.py then reads and drives
+# the window over AT-SPI. Everything started here is stopped on exit.
 #
 #   run_atspi.sh PROGRAM KXSIM
-#
-# Everything started here is stopped again on exit, also after a failure.
 set -euo pipefail
 
 program=$(realpath "${1:?usage: run_atspi.sh PROGRAM KXSIM}")
 kxsim=$(realpath "${2:?usage: run_atspi.sh PROGRAM KXSIM}")
 here=$(cd "$(dirname "$0")" && pwd)
-python=/usr/bin/python3    # Debian's: pyatspi is packaged for it only
+python=/usr/bin/python3 # Debian's: pyatspi is packaged for it only
 bus_launcher=/usr/libexec/at-spi-bus-launcher
 
 fail() {
@@ -20,23 +18,15 @@ fail() {
     exit 1
 }
 
-missing=()
-command -v Xvfb >/dev/null || missing+=("Xvfb (package xvfb)")
-command -v dbus-launch >/dev/null || missing+=("dbus-launch (package dbus-x11)")
-[ -x "$bus_launcher" ] || missing+=("$bus_launcher (package at-spi2-core)")
-{ [ -x "$python" ] && "$python" -c 'import pyatspi' 2>/dev/null; } || missing+=("pyatspi for $python (package python3-pyatspi)")
-if [ ${#missing[@]} -gt 0 ]; then
-    printf 'run_atspi: missing: %s\n' "${missing[@]}" >&2
-    fail "install them with scripts/install-deps.sh"
-fi
-[ -x "$program" ] || fail "$program is not built"
-[ -x "$kxsim" ] || fail "$kxsim is not built"
+command -v Xvfb >/dev/null && command -v dbus-launch >/dev/null && [ -x "$bus_launcher" ] &&
+    "$python" -c 'import pyatspi' 2>/dev/null ||
+    fail "needs xvfb, dbus-x11, at-spi2-core and python3-pyatspi: run scripts/install-deps.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orv-atspi.XXXXXX")
 xvfb_pid="" dbus_pid="" launcher_pid="" sim_pid="" program_pid=""
 
-# Ends one process (or, with a leading "-", the process group) and waits
-# until it is gone: TERM first, KILL after 5 s.
+# Ends a process (with a leading "-": a process group) and waits until it is
+# gone: TERM first, KILL after 5 s.
 stop() {
     local target=$1 pid=${1#-}
     [ -n "$pid" ] || return 0
@@ -54,7 +44,6 @@ cleanup() {
     stop "$sim_pid"
     stop "-$launcher_pid"
     stop "$dbus_pid"
-    # Waited for, so that the next run cannot meet this server half gone.
     stop "$xvfb_pid"
     if [ $rc -ne 0 ] && [ -s "$work/program.log" ]; then
         echo "--- program output (last 40 lines) ---" >&2
@@ -78,18 +67,18 @@ wait_for() {
     done
 }
 
-# Private directories, so that nothing of the user's desktop session (bus
-# addresses, file-dialog settings) is read or written.
+# Nothing of the user's desktop session (bus addresses, dialog settings) is
+# read or written.
 mkdir -m 700 "$work/runtime"
 mkdir "$work/config" "$work/cache" "$work/data" "$work/project"
 export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config
 export XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
 unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS
 
-# The X server picks a free display itself and writes its number once it
-# accepts connections. Without -noreset it resets whenever its last client
-# leaves (the bus launcher connects only for a moment), and a connection
-# made during the reset is refused.
+# The X server picks a free display and writes its number once it accepts
+# connections. Without -noreset it resets whenever its last client leaves
+# (the bus launcher connects only for a moment), and a connection made
+# during the reset is refused.
 Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_for 20 "Xvfb did not start: $(cat "$work/xvfb.log")" grep -q '^[0-9]' "$work/display"
@@ -97,9 +86,7 @@ export DISPLAY=:$(head -n 1 "$work/display")
 
 eval "$(dbus-launch --sh-syntax)"
 dbus_pid=$DBUS_SESSION_BUS_PID
-
-# In a process group of its own: the bus it starts and the registry daemon
-# activated on that bus go with it.
+# A process group of its own: the bus it starts and the registry go with it.
 setsid "$bus_launcher" --launch-immediately >"$work/bus-launcher.log" 2>&1 &
 launcher_pid=$!
 
@@ -107,9 +94,9 @@ launcher_pid=$!
 sim_pid=$!
 wait_for 10 "kxsim made no link $work/kx1: $(cat "$work/kxsim.log")" test -e "$work/kx1"
 
-# The real xcb platform, whatever the caller set; the project directory is a
-# fresh one, where the file dialogs open. In a build with AddressSanitizer the
-# leak check (when on) passes over the system libraries' leaks (lsan.supp).
+# The real xcb platform whatever the caller set, in a fresh project directory.
+# With AddressSanitizer's leak check on, the system libraries' leaks are
+# passed over (lsan.supp).
 (
     cd "$work/project"
     exec env -u QT_QPA_PLATFORM QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 \
@@ -126,4 +113,3 @@ rc=0
 wait "$program_pid" || rc=$?
 program_pid=""
 [ $rc -eq 0 ] || fail "the program ended with exit code $rc on SIGTERM"
-echo "run_atspi: the program ended cleanly"
