@@ -333,6 +333,25 @@ TEST_F(RuntimePanel, PressActionOfEveryButtonActsLikeAClick) {
     EXPECT_EQ(g_events, Seq({{BTNRun, EVT_LEFT_CLICK}, {BTNRun, EVT_COMMIT}}));
 }
 
+// A number typed without Enter is taken before the command that a click
+// starts, so the command reads what the field shows.
+TEST_F(RuntimePanel, TypedNumberIsTakenBeforeTheClickedCommand) {
+    using namespace orv;
+    auto* field = static_cast<QSpinBox*>(Widget(NumReference));
+    field->setFocus(Qt::TabFocusReason);
+    field->findChild<QLineEdit*>()->setText("777");
+    g_onEvent = [&](int control, int event) {
+        if (control == BTNSend && event == EVT_LEFT_CLICK) {
+            EXPECT_EQ(777, rt_test::Int(panel, NumReference));
+        }
+    };
+    rt_test::Click(panel, BTNSend);
+    EXPECT_EQ(g_events, Seq({{NumReference, EVT_VALUE_CHANGED},
+                             {NumReference, EVT_COMMIT},
+                             {BTNSend, EVT_LEFT_CLICK},
+                             {BTNSend, EVT_COMMIT}}));
+}
+
 // A mark tints the control and is its tooltip and the head of its accessible
 // description; taken off, the control is as it was.
 TEST_F(RuntimePanel, MarkFlagsAControlAndComesOffWithoutATrace) {

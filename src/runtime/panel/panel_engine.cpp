@@ -3,6 +3,7 @@
 // and the event loop.
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -151,6 +152,21 @@ class Engine : public QObject {
     }
 };
 
+// A number typed into a numeric field is taken when the field loses the
+// focus or Enter is pressed. A click elsewhere starts its command with the
+// press, before the focus moves, and an assistive tool's press does not move
+// it at all: take the typed number first, so that the command works on what
+// the operator sees (and the field's own events come before the command's).
+void TakeTypedNumber(QWidget* clicked) {
+    for (QWidget* f = QApplication::focusWidget(); f; f = f->parentWidget()) {
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(f)) {
+            if (spin != clicked)
+                spin->interpretText();
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 State& S() {
@@ -175,6 +191,12 @@ void DeliverCtrl(int panel, int ctrl, int event, int d1, int d2, bool needEnable
         return;
     if (needEnabled && !EnabledForUser(*c))
         return;
+    if (event == EVT_LEFT_CLICK) {
+        TakeTypedNumber(c->widget);
+        c = FindControl(panel, ctrl);
+        if (!c || !c->callback)
+            return;
+    }
     CtrlCallbackPtr cb = c->callback;
     DepthGuard g;
     cb(panel, ctrl, event, nullptr, d1, d2);
