@@ -15,8 +15,8 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
-#include <QToolTip>
 #include <QTimer>
+#include <QToolTip>
 #include <QWidget>
 
 #include <cstdio>
