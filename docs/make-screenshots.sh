@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the user guide's pictures (docs/img/*.png) of the real program on a
 # virtual X display, against the simulated sensor: after start-up, the live
-# scope running, a parameter read from the sensor's RAM, and a finished
-# correction programming. Builds what is needed first.
+# scope running, a parameter read from the sensor's RAM, two edits not yet
+# sent, and a finished correction programming. Builds what is needed first.
 #
 #   docs/make-screenshots.sh            uses build/default
 #   ORV_BUILD_DIR=dir docs/make-screenshots.sh
