@@ -107,12 +107,6 @@ void PressAction(int panel, int control) {
     KeyActivate(panel, control);
 }
 
-std::string Mark(int panel, int control) {
-    char text[256];
-    GetCtrlAttributeText(panel, control, ATR_MARK_TEXT, text, sizeof text);
-    return text;
-}
-
 void ChooseRing(int panel, int control, int index) {
     Control* c = FindControl(panel, control);
     if (!c || c->kind != Kind::Ring || c->dimmed || index < 0 || index >= static_cast<int>(c->items.size()))
@@ -201,12 +195,6 @@ std::string Text(int panel, int control) {
         default:
             return {};
     }
-}
-
-int Int(int panel, int control) {
-    int v = 0;
-    GetCtrlVal(panel, control, &v);
-    return v;
 }
 
 bool Dimmed(int panel, int control) {

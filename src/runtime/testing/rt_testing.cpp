@@ -195,12 +195,6 @@ void PressAction(int panel, int control) {
         2000);
 }
 
-std::string Mark(int panel, int control) {
-    char text[256];
-    GetCtrlAttributeText(panel, control, ATR_MARK_TEXT, text, sizeof text);
-    return text;
-}
-
 void ChooseRing(int panel, int control, int index) {
     auto* ring = qobject_cast<QComboBox*>(W(panel, control));
     if (!ring || !ring->isEnabled() || index < 0 || index >= ring->count())
@@ -282,12 +276,6 @@ std::string Text(int panel, int control) {
     if (auto* led = qobject_cast<orv_rt::Led*>(w))
         return led->caption().toStdString();
     return {};
-}
-
-int Int(int panel, int control) {
-    int v = 0;
-    GetCtrlVal(panel, control, &v);
-    return v;
 }
 
 bool Dimmed(int panel, int control) {
