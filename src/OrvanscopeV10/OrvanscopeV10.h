@@ -39,6 +39,9 @@ void ShowInfoText(const char* text, int left, int top, int pointSize);
 
 // Ends the live scope as Stop does (also when it is not running).
 void StopScope();
+// A command inside the running scope has disturbed the line: the scope sends
+// a fresh request instead of waiting for a reply that will not come.
+void ResumeScope();
 
 // Recording the live scope (record.cpp). Whether a recording is open; the
 // newest sample as one row of it; its rows handed to the operating system;

@@ -7,6 +7,7 @@
 #include "com232/frame.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
+#include "com232/session.h"
 #include "gui/panelmap.h"
 #include "gui/parafile.h"
 
@@ -16,40 +17,11 @@ int32_t target = 1;
 
 namespace {
 
-constexpr double TEACH_PAUSE = 0.05;
-
-// Encodes `orderCode` with the block and writes the frame; true when all 36
-// bytes went out.
-bool WriteFrame(int32_t orderCode) {
-    FillTxBuf(orderCode, pp.data());
-    nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
-    return nBytesW == FRAME_LEN;
-}
-
-// Writes the frame and shows `ok` when it went out whole, or why it did not
-// (a port that is not open, a line that has gone). True when it went out.
-bool WriteFrameReporting(int32_t orderCode, const char* ok) {
-    if (WriteFrame(orderCode)) {
-        ShowStatus(ok);
-        return true;
-    }
-    ShowStatus(WriteFailureText(nBytesW));
-    return false;
-}
-
 // The panel shows the variables, which were just read or sent: the fields
 // are in step.
 void ShowHeldValues() {
     SetPanelValues();
     FieldsInStep();
-}
-
-// A command that ran inside the live scope has taken or disturbed the line:
-// the scope sends a fresh request and goes on, instead of waiting for a reply
-// that the command consumed or that will never come.
-void ResumeScope() {
-    if (stop_flag == 0)
-        rx_flag = 1;
 }
 
 // One member of the target group changed: a button switched on selects its
@@ -157,40 +129,39 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
     // The request carries the variables as they stand; the panel is not read.
     CopyVarsToPP();
     // Inside the running scope a measurement reply may be on its way: it is
-    // left whole (a flush would tear it) and handed to the scope below.
+    // left whole (a flush would tear it) and goes to the scope.
     const bool inScope = stop_flag == 0;
     if (!inScope)
         FlushBothQueues(com);
     rx_flag = 0;
-    if (!WriteFrameReporting(asked, "Transmit Ok!")) {
-        ResumeScope();
-        ShowHeldValues();
-        return 0;
-    }
+    // The reply is the frame that answers this request, whatever its order
+    // word; a frame answering another request (the scope's) is not the block.
+    const uint32_t asking = WriteRequest(com, asked, pp.data());
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Transmit Ok!");
 
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 1);
     ttick = 0;
     for (;;) {
         ProcessSystemEvents();
         ServiceRx();
-        if (rx_flag == 1 && order == asked) {
+        if (rx_flag == 1 && asking != 0 && rx_answer == asking) {
             GetRxBuf(PNUM);
             CopyPPtoVars();
             break;
         }
-        // Any other frame (the answer to the scope's request) is not the
-        // block asked for: keep waiting.
-        rx_flag = 0;
         if (ttick >= REPLY_TICKS) {
             ShowStatus("Timeout RS232-Line!");
+            // A reply that comes after this never answers a later command.
+            GiveUpReply(asking);
             // The running scope times out on the same timer: keep it going.
             if (!inScope)
                 SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
+            ResumeScope();
             break;
         }
     }
-    ResumeScope();
     ShowHeldValues();
     return 0;
 }
@@ -208,7 +179,7 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
     GetPanelValues();
     CopyVarsToPP();
     // Edits that did not go out stay marked.
-    if (WriteFrameReporting(target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, "Transmit Ok!"))
+    if (SendBlock(com, target))
         FieldsInStep();
     return 0;
 }
@@ -220,52 +191,14 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     }
     if (event != EVT_COMMIT)
         return 0;
-
-    // With the scope idle no reply is outstanding: anything in the input queue
-    // is left over from an earlier torn or late exchange and would shift the
-    // block read below. Inside the running scope the scope's reply is left
-    // whole and handed on.
-    if (stop_flag != 0)
-        FlushRxQueue(com);
-
     GetPanelValues();
-    CopyVarsToPP();
-    bool sent = WriteFrameReporting(ORD_TEACH, "Line Ok!");
-    if (sent) {
-        CopyVarsToPP();
-        sent = WriteFrameReporting(ORD_READ_RAM, "Line Ok!");
-    }
-    if (!sent) {
-        // Nothing can answer a frame that did not go out; the panel's edits
-        // were not taught and stay marked.
-        ResumeScope();
+    if (TeachSequence(com) == SESSION_OK) {
+        ShowHeldValues();
+    } else {
+        // The panel keeps its values; edits that no reply confirmed stay marked.
         SetPanelValues();
         MarkUnsentEdits();
-        return 0;
     }
-
-    Delay(TEACH_PAUSE);
-    const double deadline = Timer() + COM_TIMEOUT;
-    int r = ReadReply(com, deadline);
-    while (r == RX_FRAME && ReplyOrder() == ORD_MEASURE) {
-        // Pressed while the scope runs, the answer to the scope's last request
-        // comes first: hand it to the scope as the notification would, so it
-        // plots it, and read the block that follows it.
-        TakeReply();
-        r = ReadReply(com, deadline);
-    }
-    if (r == RX_FRAME && ReplyOrder() == ORD_READ_RAM) {
-        GetRxBuf(PNUM);
-        CopyPPtoVars();
-    } else if (r != RX_SHORT) {
-        // What came does not answer the block request (another frame, noise):
-        // the panel keeps its values, as after a short reply.
-        ShowStatus("read error - not a parameter block!");
-    } else {
-        ShowStatus("< 36 Bytes!");
-    }
-    ResumeScope();
-    ShowHeldValues();
     return 0;
 }
 

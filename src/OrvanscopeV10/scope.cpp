@@ -4,11 +4,32 @@
 #include "com232/frame.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
+#include "com232/session.h"
 #include "gui/chart.h"
 
 namespace orv {
 
 int32_t stop_flag = 1;
+
+namespace {
+
+// The scope's measurement request on the line (0: none went out), and whether
+// a command that disturbed the line asks for a fresh one.
+uint32_t scopeRequest = 0;
+uint32_t scopeBefore = 0;  // the request before it, whose reply may not be plotted yet
+bool scopeResend = false;
+
+void NextRequest() {
+    scopeBefore = scopeRequest;
+    scopeRequest = SendMeasureRequest(com);
+}
+
+}  // namespace
+
+void ResumeScope() {
+    if (stop_flag == 0)
+        scopeResend = true;
+}
 
 int CC_BTNRun(int, int, int event, void*, int, int) {
     if (event != EVT_COMMIT)
@@ -16,13 +37,10 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
     rx_flag = 0;
     stop_flag = 0;
+    scopeResend = false;
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 1);
     ClearHistory();
-
-    CopyVarsToPP();
-    FillTxBuf(ORD_MEASURE, pp.data());
-    FlushBothQueues(com);
-    nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
+    NextRequest();
 
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 1);
     ttick = 0;
@@ -31,7 +49,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     // ProcessSystemEvents; the flags they leave are tested after each pass.
     while (stop_flag == 0) {
         ProcessSystemEvents();
-        ServiceRx();
+        // After a Stop in this pass the notification alone takes what comes.
+        if (stop_flag == 0)
+            ServiceRx();
 
         if (graphrefresh == 1) {
             SetCtrlVal(panelHandle, NumValue, static_cast<int>(pp[0]));
@@ -40,12 +60,15 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             graphrefresh = 0;
         }
 
-        if (rx_flag == 1) {
-            CopyVarsToPP();
-            FillTxBuf(ORD_MEASURE, pp.data());
-            FlushBothQueues(com);
+        // The next request goes out as soon as the reply is whole; the reply
+        // itself reaches the chart once the line has shown that nothing
+        // trails it.
+        if (scopeResend || (scopeRequest != 0 && ReplyArrived(scopeRequest))) {
+            if (scopeResend)
+                GiveUpReply(scopeRequest);
+            scopeResend = false;
+            NextRequest();
             rx_flag = 0;
-            nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
             ttick = 0;
         }
 
@@ -55,6 +78,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
             rx_flag = 0;
+            // Its reply, should it come after all, answers nothing later.
+            GiveUpReply(scopeRequest);
+            scopeRequest = 0;
             FlushBothQueues(com);
             stop_flag = 1;
             graphrefresh = 0;
@@ -66,6 +92,11 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 }
 
 void StopScope() {
+    // The next request went out while the reply before it was still held
+    // back: that reply is the one on its way at Stop, and the later one is
+    // given up, as if it had never been sent.
+    if (stop_flag == 0 && scopeBefore != 0 && ReplyWaiting(scopeBefore))
+        GiveUpReply(scopeRequest);
     rx_flag = 0;
     FlushBothQueues(com);
     stop_flag = 1;

@@ -46,15 +46,16 @@ void RepairDrops(Table& t) {
 
 int CheckCorrSource(const int32_t* source, int* pair) {
     // A position must name a table entry, and a value must fit the flash
-    // word it is programmed into: the frames carry 16 bits, so a larger or
-    // negative value would reach the sensor as another number.
+    // word it is programmed into: the frames carry 16 bits, a negative entry
+    // as its two's complement (-1 is 0xFFFF), so anything beyond what a word
+    // holds either way would reach the sensor as another number.
     for (int j = 0; j < CORR_ENTRIES; ++j) {
         *pair = j;
         const int32_t pos = source[CORR_ENTRIES + j];
         if (pos < 0 || pos >= CORR_ENTRIES)
             return CORR_ERR_POSITION;
         const int32_t val = source[j];
-        if (val < 0 || val > CORR_VALUE_MAX)
+        if (val < CORR_VALUE_MIN || val > CORR_VALUE_MAX)
             return CORR_ERR_VALUE;
     }
     return 0;

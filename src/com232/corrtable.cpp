@@ -36,8 +36,9 @@ int ReadCorrData(const char* path) {
         return bad;
     }
     if (bad == CORR_ERR_VALUE) {
-        ShowStatusF("%s: pair %d value %ld out of 0..%ld", FileBaseName(path), pair,
-                    static_cast<long>(source[pair]), static_cast<long>(CORR_VALUE_MAX));
+        ShowStatusF("%s: pair %d value %ld out of %ld..%ld", FileBaseName(path), pair,
+                    static_cast<long>(source[pair]), static_cast<long>(CORR_VALUE_MIN),
+                    static_cast<long>(CORR_VALUE_MAX));
         return bad;
     }
 

@@ -22,7 +22,9 @@ constexpr int CORR_ERR_POSITION = -6;
 constexpr int CORR_ERR_NO_PATH = -7;
 // ReadCorrData's refusal when a pair's value does not fit a 16-bit flash word.
 constexpr int CORR_ERR_VALUE = -8;
-// Largest value a table entry can hold: the flash words are 16 bits.
+// The values a table entry can hold: the flash words are 16 bits, written as
+// the entry's low 16 bits, so a negative entry goes out as its two's complement.
+constexpr int32_t CORR_VALUE_MIN = -32768;
 constexpr int32_t CORR_VALUE_MAX = 65535;
 
 // Entries of the correction table, or of one of its lists, by index 0..1023.
@@ -38,7 +40,7 @@ extern int32_t corr_save_failed;
 // reason is on the status line and nothing was built or written: vcorr, the
 // page buffers and "KXlinear.dat" keep what they held). A source is refused
 // when it cannot be read whole, when a position lies outside 0..1023 or when
-// a value lies outside 0..65535. A build whose table file cannot be saved
+// a value lies outside -32768..65535. A build whose table file cannot be saved
 // still fills the page buffers; it says so and sets corr_save_failed.
 int ReadCorrData(const char* path);
 

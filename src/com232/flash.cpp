@@ -31,22 +31,33 @@ struct Page {
     const char* error;
 };
 
-// Writes the frame in szWriteBuf, waits, and reads the reply into szReadBuf.
-// Returns RX_FRAME when a whole reply with the order word `wanted` arrived,
-// RX_JUNK when bytes came that are no such reply, RX_SHORT otherwise. The
-// input queue is emptied first, and a reply of the other kind (the late
-// answer to an earlier exchange) is passed over: a reply that came after its
-// exchange had given up must never answer a later frame, which would shift
-// every later reply onto the wrong block.
-int Exchange(int32_t wanted) {
-    FlushRxQueue(com);
-    nBytesW = ComWrt(com, szWriteBuf.data(), FRAME_LEN);
-    Delay(FLASH_REPLY_WAIT);
-    const double deadline = Timer() + COM_TIMEOUT;
-    int r = ReadReply(com, deadline);
-    while (r == RX_FRAME && ReplyOrder() != wanted)
-        r = ReadReply(com, deadline);
-    return r;
+// The request of the exchange before, whose reply was judged while the line
+// could still drop it.
+uint32_t lastExchange = 0;
+
+// Writes the frame, waits, and reads its reply into szReadBuf: RX_FRAME when
+// a whole reply came, RX_JUNK when what came did not divide into frames,
+// RX_SHORT when nothing whole came by the time-out. Only time, count and
+// order of the replies decide which one answers this frame, never its sync
+// or order word; a reply that comes after its exchange gave up answers no
+// later frame. The reply is judged as soon as it is whole, and the next frame
+// goes out at once; should the line show afterwards that bytes trailed it, the
+// exchange after it fails instead.
+int Exchange(int32_t orderCode, const int32_t* values) {
+    const uint32_t seq = WriteRequest(com, orderCode, values);
+    WatchLine(com, FLASH_REPLY_WAIT);
+    const int r = AwaitReply(com, seq, seq, Timer() + COM_TIMEOUT, true);
+    const bool earlierDropped = lastExchange != 0 && ReplyDropped(lastExchange);
+    lastExchange = r == RX_FRAME ? seq : 0;
+    return earlierDropped ? RX_JUNK : r;
+}
+
+// Waits until the line has confirmed the last reply judged; false when it
+// dropped it.
+bool LastExchangeStood() {
+    const uint32_t seq = lastExchange;
+    lastExchange = 0;
+    return seq == 0 || ConfirmReply(com, seq, Timer() + COM_TIMEOUT) != RX_JUNK;
 }
 
 }  // namespace
@@ -55,46 +66,44 @@ int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0) {
     std::array<int32_t, PNUM> words{};
     words[0] = word0;
     words[1] = blockAddress;
-    FillTxBuf(ORD_FLASH_ADDRESS, words.data());
-    const int r = Exchange(ORD_FLASH_ADDRESS);
+    const int r = Exchange(ORD_FLASH_ADDRESS, words.data());
     if (r == RX_SHORT) {
         SetStatusText("Timeout: SendInfoBlockToFlash < 36 Bytes");
-        return -1;
+        return FLASH_NO_REPLY;
     }
     // Bytes that are no reply count as an unknown answer.
     if (r == RX_FRAME && FrameWord(szReadBuf, 0) == ADDRESS_ACCEPTED) {
         SetStatusText("ok:  SendInfoBlockToFlash!");
-        return 1;
+        return FLASH_ADDRESS_OK;
     }
     SetStatusText("error : unknown T460 echo at order-20!");
-    return -2;
+    return FLASH_ADDRESS_UNKNOWN;
 }
 
 int32_t WriteBlockDataToFlash(const int32_t* entries) {
-    FillTxBuf(ORD_FLASH_DATA, entries);
     int32_t result;
-    const int r = Exchange(ORD_FLASH_DATA);
+    const int r = Exchange(ORD_FLASH_DATA, entries);
     if (r == RX_SHORT) {
         SetStatusText("Timeout < 36 Bytes");
-        result = -1;
+        result = FLASH_NO_REPLY;
     } else {
         const int32_t reply = r == RX_FRAME ? FrameWord(szReadBuf, 0) : -1;
         switch (reply) {
             case DATA_ADDRESS_INVALID:
                 SetStatusText("error : T460 FLASH erase-adress not valid!");
-                result = -2;
+                result = FLASH_ERASE_INVALID;
                 break;
             case DATA_ADDRESS_VALID:
                 SetStatusText("ok : T460 FLASH erase-adress valid!");
-                result = 2;
+                result = FLASH_ERASE_VALID;
                 break;
             case DATA_WRITTEN:
                 SetStatusText("ok : T460 FLASH block-write 16-words!");
-                result = 1;
+                result = FLASH_BLOCK_WRITTEN;
                 break;
             default:
                 SetStatusText("error : T460 unknown-echo at order=21!");
-                result = -3;
+                result = FLASH_DATA_UNKNOWN;
                 break;
         }
     }
@@ -121,10 +130,13 @@ int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
             break;
         }
         if (offset == 0) {
-            Delay(FLASH_ERASE_WAIT);
+            WatchLine(com, FLASH_ERASE_WAIT);
         }
         offset += PNUM;
     }
+    // The page's last reply must stand before the page counts as written.
+    if (!LastExchangeStood())
+        complete = false;
     if (!complete && count > FAILED_PAGE_MAX) {
         count = FAILED_PAGE_MAX;
     }
@@ -208,13 +220,14 @@ int32_t SendCorrDataToFlash() {
     int32_t failedPages = 0;
     for (int i = 0; i < pageCount; ++i) {
         const int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
-        if (count <= 254) {
+        const bool written = count >= PAGE_OK_WORDS;
+        if (!written) {
             failedPages |= 1 << i;
         }
-        SetStatusText(count > 254 ? pages[i].ok : pages[i].error);
+        SetStatusText(written ? pages[i].ok : pages[i].error);
         ShowStatus(szStatus.data());
         if (i + 1 < pageCount) {
-            Delay(FLASH_PAGE_WAIT);
+            WatchLine(com, FLASH_PAGE_WAIT);
         }
     }
     ShowWordCount(0);

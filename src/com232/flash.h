@@ -15,6 +15,18 @@ constexpr int32_t PAGE7 = 5888;
 constexpr int32_t MAXBLOCK = 16;
 constexpr int32_t PAGE_WORDS = 256;
 
+// A page counts as written when its count reaches this (all 256 words).
+constexpr int32_t PAGE_OK_WORDS = 255;
+
+// Results of the two exchanges: positive for success, negative for failure.
+constexpr int32_t FLASH_ADDRESS_OK = 1;        // the address reply was 170
+constexpr int32_t FLASH_BLOCK_WRITTEN = 1;     // data reply 2
+constexpr int32_t FLASH_ERASE_VALID = 2;       // data reply 1: the block starts a page
+constexpr int32_t FLASH_NO_REPLY = -1;         // no whole reply within the time-out
+constexpr int32_t FLASH_ADDRESS_UNKNOWN = -2;  // any other address reply
+constexpr int32_t FLASH_ERASE_INVALID = -2;    // data reply 0
+constexpr int32_t FLASH_DATA_UNKNOWN = -3;     // any other data reply
+
 // Waits of the sequence, in seconds.
 constexpr double FLASH_REPLY_WAIT = 0.05;  // between a frame and the read of its reply
 constexpr double FLASH_ERASE_WAIT = 0.15;  // after a good block 0 of a page
@@ -37,14 +49,12 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed);
 // words taken up to and including that block, at most 240, so that a stop in
 // the last block is not mistaken for a complete page.
 int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer);
-// The block address exchange (order 20): 1 accepted, -1 no full reply,
-// -2 any other reply. Leaves its text in szStatus without showing it.
-// Replies of the other kind (late answers to an earlier exchange) are
-// passed over.
+// The block address exchange (order 20): FLASH_ADDRESS_OK, FLASH_NO_REPLY or
+// FLASH_ADDRESS_UNKNOWN. Leaves its text in szStatus without showing it.
 int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0);
-// The block data exchange (order 21) with 16 entries: 1 written, 2 erase
-// address valid, -1 no full reply, -2 erase address not valid, -3 unknown
-// reply. Shows its text on the status line.
+// The block data exchange (order 21) with 16 entries: FLASH_BLOCK_WRITTEN,
+// FLASH_ERASE_VALID, FLASH_NO_REPLY, FLASH_ERASE_INVALID or FLASH_DATA_UNKNOWN.
+// Shows its text on the status line.
 int32_t WriteBlockDataToFlash(const int32_t* entries);
 
 }  // namespace orv

@@ -23,10 +23,10 @@ int WriteParaFile(const char* path, const int32_t* block) {
         work[k] = static_cast<uint32_t>(block[k]);
     const int rc = ArrayToFile(path, work.data(), TYPE_UINT, PNUM, 1, 0, 0, 0, PARA_FIELD_WIDTH, FILE_ASCII,
                                FILE_TRUNCATE);
+    // A write that failed would otherwise leave "Transmit..." as if nothing
+    // were wrong; one that succeeded leaves it, as the operator expects.
     if (rc < 0)
         ShowStatusF("Cannot write %s", FileBaseName(path));
-    else
-        ShowStatusF("%s written", FileBaseName(path));
     return rc;
 }
 
@@ -48,7 +48,6 @@ int ReadParaFile(const char* path, int32_t* block) {
     }
     for (int k = 0; k < PNUM; ++k)
         block[k] = static_cast<int32_t>(work[k]);
-    ShowStatusF("%s loaded", FileBaseName(path));
     return 0;
 }
 

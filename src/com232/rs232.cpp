@@ -1,10 +1,10 @@
 // Port set-up, the background receive notification and the line check.
 //
-// Everything arriving on the line is untrusted. Received bytes collect in a
-// fixed holding buffer, where frames are found by their header and length
-// (ScanFrame): a frame torn by a flush or by the line, or noise between
-// frames, never shifts the receive side out of step for good, and bytes that
-// cannot be a frame are dropped without ever reaching the decoder.
+// Everything arriving on the line is untrusted. Received bytes are judged by
+// the framer (framer.h) as they come: replies are found by their length and
+// time and attributed to the requests they answer; noise, bytes that do not
+// divide into whole frames and late replies are dropped and written to the
+// line log, and never reach the decoder.
 #include "com232/rs232.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "com232/frame.h"
+#include "com232/framer.h"
 #include "com232/report.h"
 #include "runtime/rtcore.h"
 
@@ -23,6 +24,7 @@ int32_t nBytesR = 0;
 int32_t rx_flag = 1;
 int32_t graphrefresh = 0;
 std::array<uint16_t, RAWNUM> rawbuf{};
+uint32_t rx_answer = 0;
 
 namespace {
 
@@ -33,61 +35,65 @@ constexpr int STOP_BITS = 1;
 constexpr int QUEUE_SIZE = 4096;
 constexpr int32_t ECHO_WORD = 170;  // 0xAA: the sensor's answer to an echo frame
 constexpr double REPLY_PAUSE = 0.05;
+constexpr int READ_CHUNK = 256;
 
-// The holding buffer: bytes received from `com` and not yet framed.
-std::array<char, RX_HOLD> rxhold{};
-int32_t rxheld = 0;
-bool rxInStep = true;        // the held bytes begin where the last frame ended
-bool rxWaiting = false;      // a whole candidate waits for more bytes or a quiet line
-int32_t rxNeed = FRAME_LEN;  // bytes still to come before the next decision
-double rxLastByte = 0;       // Timer() when bytes last came
+// The line in use: the bytes received and not yet framed, the requests open.
+RxLine rxline;
 
-const uint8_t* Held() {
-    return reinterpret_cast<const uint8_t*>(rxhold.data());
+static_assert(LINE_REPLY == RXV_REPLY && LINE_NOTIFIED == RXV_UNASKED && LINE_LATE == RXV_LATE &&
+              LINE_NOISE == RXV_NOISE && LINE_AMBIGUOUS == RXV_AMBIGUOUS && LINE_CUT == RXV_CUT);
+
+// Writes the framer's verdicts to the line log.
+void LogNotes(int port) {
+    RxNote n;
+    while (RxTakeNote(rxline, &n))
+        LineLogVerdict(port, n.verdict, reinterpret_cast<const char*>(n.bytes.data()), n.count, n.seq);
 }
 
-// Takes the next frame out of the held bytes into szReadBuf, dropping what
-// cannot belong to a frame. True when a frame was taken.
-bool NextFrame(bool quiet) {
-    const FrameScan s = ScanFrame(Held(), rxheld, sync, rxInStep, quiet);
-    int32_t used = s.drop;
-    if (s.found) {
-        std::memcpy(szReadBuf.data(), rxhold.data() + s.drop, FRAME_LEN);
-        used += FRAME_LEN;
+// Reads everything waiting on `port` into the framer; returns the byte count.
+int32_t Pull(int port) {
+    std::array<char, READ_CHUNK> buf{};
+    int32_t total = 0;
+    for (int waiting = GetInQLen(port); waiting > 0; waiting = GetInQLen(port)) {
+        const int got = ComRd(port, buf.data(), std::min(waiting, READ_CHUNK));
+        if (got <= 0)
+            break;
+        RxBytes(rxline, reinterpret_cast<const uint8_t*>(buf.data()), got, Timer());
+        total += got;
     }
-    rxInStep = s.inStep;
-    std::memmove(rxhold.data(), rxhold.data() + used, static_cast<std::size_t>(rxheld - used));
-    rxheld -= used;
-    rxWaiting = !s.found && s.waiting;
-    rxNeed = s.found ? 0 : s.need;
-    return s.found;
+    return total;
 }
 
-// Moves up to `count` bytes into the holding buffer with one read; returns
-// what ComRd returned.
-int ReceiveInto(int port, int32_t count) {
-    const int32_t room = RX_HOLD - rxheld;
-    const int n = ComRd(port, rxhold.data() + rxheld, std::min(count, room));
-    if (n > 0) {
-        rxheld += n;
-        rxLastByte = Timer();
-    }
-    return n;
+// Puts a frame taken off the line into szReadBuf.
+void Accept(int port, const RxFrame& f) {
+    std::memcpy(szReadBuf.data(), f.bytes.data(), FRAME_LEN);
+    nBytesR = FRAME_LEN;
+    rx_answer = f.seq;
+    LineLogVerdict(port, f.verdict, szReadBuf.data(), FRAME_LEN, f.seq);
 }
 
-// "COM3 /dev/ttyUSB1 not connected" into szStatus; a path too long for the
-// status line is cut to its last part.
-void NotConnectedText(int port, const char* device) {
-    const int n = std::snprintf(szStatus.data(), szStatus.size(), "COM%d %s not connected", port, device);
-    const char* slash = std::strrchr(device, '/');
-    if (n >= static_cast<int>(szStatus.size()) && slash != nullptr)
-        std::snprintf(szStatus.data(), szStatus.size(), "COM%d %s not connected", port, slash + 1);
+void Wake(void*);
+
+// Asks to be called again when time alone can decide what the held bytes are.
+void ArmWake() {
+    const double at = RxNextDecision(rxline);
+    if (rxline.outCount > 0)
+        ScheduleCallback(0, Wake, nullptr);
+    else if (at >= 0)
+        ScheduleCallback(std::max(0.0, at - Timer()) + 0.001, Wake, nullptr);
 }
 
-// Hands every frame that the held bytes now hold to TakeReply.
-void TakeHeldFrames() {
-    while (NextFrame(false))
+void Wake(void*) {
+    ServiceRx();
+}
+
+// Hands the oldest confirmed frame, if any, to the notification.
+void DeliverOne(int port) {
+    RxFrame f;
+    if (RxTake(rxline, &f)) {
+        Accept(port, f);
         TakeReply();
+    }
 }
 
 }  // namespace
@@ -130,13 +136,12 @@ const char* WriteFailureText(int32_t written) {
 int OpenLine(int port, const char* device) {
     const int ret = OpenComConfig(port, device != nullptr ? device : "", BAUD_RATE, PARITY_NONE, DATA_BITS,
                                   STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);
+    // A new line: nothing sent on the old one is answered on it.
+    RxReset(rxline);
     if (ret < 0) {
-        const char* known = ComPortDevice(port);
-        if (ret == COM_ERR_NO_PORT && (device == nullptr || *device == '\0') && known[0] != '\0' &&
-            ComPortPresent(port) == 0)
-            NotConnectedText(port, known);
-        else
-            SetStatusText(ComErrorText(ret));
+        // The open code's own message; which device was looked for is in the
+        // line log and on the Port ring's entry.
+        SetStatusText(ComErrorText(ret));
         return ret;
     }
     SetComTime(port, COM_TIMEOUT);
@@ -156,16 +161,16 @@ void InitRS232(int port) {
 
 int CheckComLine(int port, int /*syncWord: the frame carries `sync`*/) {
     CopyVarsToPP();
-    FillTxBuf(ORD_ECHO, pp.data());
-    nBytesW = ComWrt(port, szWriteBuf.data(), FRAME_LEN);
-    Delay(REPLY_PAUSE);
-    const int r = ReadReply(port, Timer() + COM_TIMEOUT);
+    const uint32_t seq = WriteRequest(port, ORD_ECHO, pp.data());
+    WatchLine(port, REPLY_PAUSE);
+    const int r = AwaitReply(port, seq, seq, Timer() + COM_TIMEOUT, false);
     int ok = 0;
     if (r == RX_FRAME) {
+        // The reply is judged by its echo word alone and not decoded.
         ok = FrameWord(szReadBuf, 0) == ECHO_WORD ? 1 : 0;
         SetStatusText(ok != 0 ? "Echo Check - Line Ok!" : "read error - not sync byte 0xAA!");
     } else if (r == RX_JUNK) {
-        // Something answered, but nothing a sensor sends.
+        // Something answered, but nothing that divides into frames.
         SetStatusText("read error - not sync byte 0xAA!");
     } else {
         SetStatusText("Timeout < 36 Bytes");
@@ -181,19 +186,13 @@ void RX_Receive_Function(int port, int events, void* /*data*/) {
         // here (this may run nested inside a command's wait): the next
         // command, or a pick in the Port ring, does that.
         FlushBothQueues(port);
+        RxReset(rxline);
         ShowStatusF("COM%d reopened - %s", port, ComPortDevice(port));
     }
     if ((events & COM_EVT_RXCOUNT) == 0)
         return;
-    // The bytes are read from the port in use, `com`, a holding buffer's worth
-    // at a time, and every frame among them is taken in turn.
-    for (int waiting = GetInQLen(com); waiting > 0; waiting = GetInQLen(com)) {
-        if (ReceiveInto(com, waiting) <= 0)
-            break;
-        TakeHeldFrames();
-    }
-    // Notify again once the bytes still missing for a decision are there.
-    InstallComCallback(com, eventMask, std::max<int32_t>(rxNeed, 1), sync, RX_Receive_Function, nullptr);
+    // The bytes are read from the port in use, `com`.
+    ServiceRx();
 }
 
 void TakeReply() {
@@ -207,12 +206,152 @@ void TakeReply() {
     graphrefresh = 1;
 }
 
+namespace {
+
+// Looks at `port`: reads what has come, then tells the framer that the line
+// was looked at now. Returns the bytes read.
+int32_t Look(int port) {
+    const int32_t got = Pull(port);
+    RxTick(rxline, Timer());
+    LogNotes(port);
+    return got;
+}
+
+// Blocks until a byte comes, `until` passes, or time alone can decide what
+// the held bytes are; then looks. Returns the bytes read, or -1 when the port
+// failed.
+int32_t WaitAndLook(int port, double until) {
+    const double now = Timer();
+    const double decide = RxNextDecision(rxline);
+    if (decide >= 0)
+        until = std::min(until, decide + 0.0005);
+    std::array<char, 1> first{};
+    // At least a millisecond, the finest time-out the port takes: a wait
+    // that rounds to nothing would never let time pass.
+    SetComTime(port, std::max(0.001, until - now));
+    const int got = ComRd(port, first.data(), 1);
+    SetComTime(port, COM_TIMEOUT);
+    if (got < 0)
+        return -1;
+    if (got > 0)
+        RxBytes(rxline, reinterpret_cast<const uint8_t*>(first.data()), got, Timer());
+    return got + Look(port);
+}
+
+}  // namespace
+
+uint32_t WriteRequest(int port, int32_t orderCode, const int32_t* values) {
+    // Bytes waiting already cannot answer this request: they are judged
+    // before it goes out, however late they are read.
+    Look(port);
+    FillTxBuf(orderCode, values);
+    // Taken before the write: a reply cannot begin before the request has
+    // been on the wire, whenever the write returns.
+    const double sentAt = Timer();
+    nBytesW = ComWrt(port, szWriteBuf.data(), FRAME_LEN);
+    if (nBytesW <= 0)
+        return 0;  // nothing went out: nothing can answer
+    const uint32_t seq = RxRequest(rxline, orderCode, sentAt);
+    LineLogVerdict(port, LINE_REQUEST, szWriteBuf.data(), nBytesW, seq);
+    return seq;
+}
+
+void WatchLine(int port, double seconds) {
+    const double end = Timer() + std::max(0.0, seconds);
+    Look(port);
+    while (Timer() < end) {
+        if (WaitAndLook(port, end) < 0) {
+            Delay(end - Timer());  // the port failed: only the wait is left
+            return;
+        }
+    }
+}
+
+int AwaitReply(int port, uint32_t first, uint32_t last, double deadline, bool held) {
+    auto mine = [first, last](uint32_t seq) { return seq != 0 && seq >= first && seq <= last; };
+    int32_t came = Look(port);
+    for (;;) {
+        RxFrame f;
+        while (RxTake(rxline, &f)) {
+            Accept(port, f);
+            if (mine(f.seq))
+                return RX_FRAME;
+            // Another request's reply (the live scope's): the notification's.
+            TakeReply();
+        }
+        for (uint32_t seq = first; seq != 0 && seq <= last; ++seq) {
+            if (held) {
+                if (const RxFrame* h = RxHeld(rxline, seq)) {
+                    std::memcpy(szReadBuf.data(), h->bytes.data(), FRAME_LEN);
+                    nBytesR = FRAME_LEN;
+                    rx_answer = seq;
+                    RxClaimHeld(rxline, seq);
+                    return RX_FRAME;
+                }
+            }
+            if (RxDropped(rxline, seq)) {
+                nBytesR = std::max(came, FRAME_LEN);
+                return RX_JUNK;
+            }
+        }
+        const int32_t got = Timer() < deadline && first != 0 ? WaitAndLook(port, deadline) : -1;
+        if (got < 0) {
+            // The deadline has passed, nothing could answer, or the port
+            // failed: a reply that comes after this answers nothing later.
+            for (uint32_t seq = first; seq != 0 && seq <= last; ++seq)
+                RxGiveUp(rxline, seq, Timer());
+            nBytesR = came;
+            return RX_SHORT;
+        }
+        came += got;
+    }
+}
+
+int ConfirmReply(int port, uint32_t seq, double deadline) {
+    Look(port);
+    for (;;) {
+        if (RxDropped(rxline, seq))
+            return RX_JUNK;
+        if (RxHeld(rxline, seq) == nullptr)
+            return RX_FRAME;
+        if (Timer() >= deadline || WaitAndLook(port, deadline) < 0)
+            return RX_SHORT;
+    }
+}
+
+bool ReplyArrived(uint32_t seq) {
+    return RxAnswered(rxline, seq);
+}
+
+bool RequestPending(uint32_t seq) {
+    return RxOpen(rxline, seq) || RxAnswered(rxline, seq);
+}
+
+bool ReplyWaiting(uint32_t seq) {
+    if (RxHeld(rxline, seq) != nullptr)
+        return true;
+    for (int32_t i = 0; i < rxline.outCount; ++i) {
+        if (rxline.out[i].seq == seq)
+            return true;
+    }
+    return false;
+}
+
+bool ReplyDropped(uint32_t seq) {
+    return RxDropped(rxline, seq);
+}
+
+void GiveUpReply(uint32_t seq) {
+    RxGiveUp(rxline, seq, Timer());
+}
+
 void FlushRxQueue(int port) {
+    // What has come is judged first: bytes trailing a frame make it ambiguous
+    // even when a flush follows at once.
+    Pull(port);
+    RxFlush(rxline, Timer());
     FlushInQ(port);
-    rxheld = 0;
-    rxInStep = true;
-    rxWaiting = false;
-    rxNeed = FRAME_LEN;
+    LogNotes(port);
 }
 
 void FlushBothQueues(int port) {
@@ -220,50 +359,12 @@ void FlushBothQueues(int port) {
     FlushOutQ(port);
 }
 
-int ReadReply(int port, double deadline) {
-    int32_t seen = rxheld;  // bytes that came for this reply
-    bool quiet = false;     // no byte came during the last wait
-    for (;;) {
-        if (NextFrame(quiet)) {
-            nBytesR = FRAME_LEN;
-            return RX_FRAME;
-        }
-        const double left = deadline - Timer();
-        if (quiet || left <= 0) {
-            // At the deadline the line is taken as quiet: a candidate that
-            // waited for that is taken, an unfinished frame was cut short.
-            if (!quiet && NextFrame(true)) {
-                nBytesR = FRAME_LEN;
-                return RX_FRAME;
-            }
-            nBytesR = seen;
-            return seen >= FRAME_LEN ? RX_JUNK : RX_SHORT;
-        }
-        // Once a whole candidate waits, or a frame's worth of bytes has come
-        // without a frame among them, a quiet line decides: wait only that
-        // long for more.
-        const bool quietDecides = rxWaiting || seen >= FRAME_LEN;
-        SetComTime(port, quietDecides ? std::min(left, RX_QUIET) : left);
-        const int n = ReceiveInto(port, std::max<int32_t>(rxNeed, 1));
-        SetComTime(port, COM_TIMEOUT);
-        if (n < 0) {
-            nBytesR = seen;  // the port failed
-            return RX_SHORT;
-        }
-        seen += n;
-        quiet = n == 0;
-    }
-}
-
 void ServiceRx() {
-    if (rxheld == 0 || Timer() - rxLastByte < RX_QUIET)
-        return;
-    // The line has gone quiet behind the held bytes: a candidate that waited
-    // for that is taken, and a frame left unfinished is a reply cut short.
-    if (NextFrame(true)) {
-        TakeReply();
-        TakeHeldFrames();
-    }
+    Pull(com);
+    RxTick(rxline, Timer());
+    LogNotes(com);
+    DeliverOne(com);
+    ArmWake();
 }
 
 }  // namespace orv

@@ -1,5 +1,8 @@
-// The sensor's commands on a line that the caller waits on directly.
+// The sensor's commands on a line that the caller waits on directly, and the
+// sequences that the window's commands share with them.
 #include "com232/session.h"
+
+#include <algorithm>
 
 #include "com232/frame.h"
 #include "com232/report.h"
@@ -10,34 +13,9 @@ namespace orv {
 
 namespace {
 
-constexpr double TEACH_PAUSE = 0.05;
-
-// Encodes `orderCode` with the block `pp` and writes the frame; shows `ok`
-// when all 36 bytes went out, otherwise why not.
-bool SendFrame(int port, int32_t orderCode, const char* ok) {
-    FillTxBuf(orderCode, pp.data());
-    nBytesW = ComWrt(port, szWriteBuf.data(), FRAME_LEN);
-    if (nBytesW == FRAME_LEN) {
-        ShowStatus(ok);
-        return true;
-    }
-    ShowStatus(WriteFailureText(nBytesW));
-    return false;
-}
-
-// Reads replies until one with the order word `wanted` is in szReadBuf
-// (RX_FRAME) or `deadline` has passed. Other frames, and noise, are passed
-// over as the window's wait passes them over; a port that fails ends the wait
-// at once (RX_SHORT).
-int AwaitReply(int port, int32_t wanted, double deadline) {
-    for (;;) {
-        const int r = ReadReply(port, deadline);
-        if (r == RX_FRAME && ReplyOrder() == wanted)
-            return RX_FRAME;
-        if (r == RX_SHORT || Timer() >= deadline)
-            return r == RX_FRAME ? RX_JUNK : r;
-    }
-}
+// A measurement request already on the line, sent on when the reply before it
+// was whole (MeasureOnce).
+uint32_t measureAhead = 0;
 
 int32_t ReadOrder(int32_t target) {
     return target == EEPROM ? ORD_READ_EEPROM : ORD_READ_RAM;
@@ -50,16 +28,56 @@ void CopyBlock(const int32_t* from, int32_t* to) {
 
 }  // namespace
 
+bool SendBlock(int port, int32_t target) {
+    sync = SYNC_DEFAULT;
+    WriteRequest(port, target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, pp.data());
+    if (nBytesW != FRAME_LEN)
+        return false;
+    ShowStatus("Transmit Ok!");
+    return true;
+}
+
+int TeachSequence(int port) {
+    CopyVarsToPP();
+    const uint32_t teach = WriteRequest(port, ORD_TEACH, pp.data());
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Line Ok!");
+    CopyVarsToPP();
+    const uint32_t read = WriteRequest(port, ORD_READ_RAM, pp.data());
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Line Ok!");
+    WatchLine(port, TEACH_PAUSE);
+    // The first whole frame after the two requests is the block, whatever its
+    // order word; a second one (a sensor that answers the teach as well) goes
+    // to the notification. Replies to other requests (a running scope's) are
+    // the notification's too.
+    const uint32_t first = teach != 0 ? teach : read;
+    const uint32_t last = read != 0 ? read : teach;
+    if (AwaitReply(port, first, last, Timer() + COM_TIMEOUT, false) == RX_FRAME) {
+        GetRxBuf(PNUM);
+        CopyPPtoVars();
+        return SESSION_OK;
+    }
+    ShowStatus("< 36 Bytes!");
+    return SESSION_FAILED;
+}
+
+uint32_t SendMeasureRequest(int port) {
+    CopyVarsToPP();
+    FlushBothQueues(port);
+    return WriteRequest(port, ORD_MEASURE, pp.data());
+}
+
 int ReadBlock(int port, int32_t target, int32_t* block) {
-    const int32_t asked = ReadOrder(target);
     ShowStatus("Receive...");
     // The request carries the variables as they stand; the sensor ignores them.
     CopyVarsToPP();
     FlushBothQueues(port);
     rx_flag = 0;
-    if (!SendFrame(port, asked, "Transmit Ok!"))
-        return SESSION_FAILED;
-    if (AwaitReply(port, asked, Timer() + REPLY_TIMEOUT) != RX_FRAME) {
+    const uint32_t seq = WriteRequest(port, ReadOrder(target), pp.data());
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Transmit Ok!");
+    if (AwaitReply(port, seq, seq, Timer() + REPLY_TIMEOUT, false) != RX_FRAME) {
         ShowStatus("Timeout RS232-Line!");
         return SESSION_FAILED;
     }
@@ -71,15 +89,12 @@ int ReadBlock(int port, int32_t target, int32_t* block) {
 
 int WriteBlock(int port, int32_t target, const int32_t* block) {
     ShowStatus("Transmit...");
-    sync = SYNC_DEFAULT;
     // Through the variables, as the window's Send takes them: each slot keeps
     // its low 16 bits.
     CopyBlock(block, pp.data());
     CopyPPtoVars();
     CopyVarsToPP();
-    return SendFrame(port, target == EEPROM ? ORD_WRITE_EEPROM : ORD_WRITE_RAM, "Transmit Ok!")
-               ? SESSION_OK
-               : SESSION_FAILED;
+    return SendBlock(port, target) ? SESSION_OK : SESSION_FAILED;
 }
 
 int WriteBlockVerified(int port, int32_t target, const int32_t* block, int32_t* readBack) {
@@ -87,7 +102,7 @@ int WriteBlockVerified(int port, int32_t target, const int32_t* block, int32_t* 
         return SESSION_FAILED;
     std::array<int32_t, PNUM> sent{};
     CopyBlock(pp.data(), sent.data());
-    Delay(WRITE_SETTLE);
+    WatchLine(port, WRITE_SETTLE);
     if (ReadBlock(port, target, readBack) != SESSION_OK)
         return SESSION_FAILED;
     for (int32_t k = 0; k < PNUM; ++k) {
@@ -103,46 +118,39 @@ int WriteBlockVerified(int port, int32_t target, const int32_t* block, int32_t* 
 
 int TeachReference(int port, int32_t* block) {
     ShowStatus("Teach new Reference-Value ...");
-    // No reply is outstanding: whatever waits is left over from an earlier
-    // exchange and would shift the block read below.
-    FlushRxQueue(port);
-    CopyVarsToPP();
-    if (!SendFrame(port, ORD_TEACH, "Line Ok!"))
+    if (TeachSequence(port) != SESSION_OK)
         return SESSION_FAILED;
-    CopyVarsToPP();
-    if (!SendFrame(port, ORD_READ_RAM, "Line Ok!"))
-        return SESSION_FAILED;
-
-    Delay(TEACH_PAUSE);
-    const double deadline = Timer() + COM_TIMEOUT;
-    int r = ReadReply(port, deadline);
-    // A late answer to an earlier measurement request is not the block.
-    while (r == RX_FRAME && ReplyOrder() == ORD_MEASURE)
-        r = ReadReply(port, deadline);
-    if (r == RX_FRAME && ReplyOrder() == ORD_READ_RAM) {
-        GetRxBuf(PNUM);
-        CopyPPtoVars();
-        CopyBlock(pp.data(), block);
-        return SESSION_OK;
-    }
-    ShowStatus(r != RX_SHORT ? "read error - not a parameter block!" : "< 36 Bytes!");
-    return SESSION_FAILED;
+    CopyBlock(pp.data(), block);
+    return SESSION_OK;
 }
 
 int MeasureOnce(int port, uint16_t* raw) {
-    CopyVarsToPP();
-    FillTxBuf(ORD_MEASURE, pp.data());
-    FlushBothQueues(port);
+    // One request stays on the line: the next one goes out as soon as a reply
+    // is whole, while the line still confirms that reply.
+    uint32_t seq = measureAhead;
+    measureAhead = 0;
+    if (seq == 0 || !RequestPending(seq))
+        seq = SendMeasureRequest(port);
     rx_flag = 0;
-    // A request that did not go out is noticed as the scope notices it: no
-    // reply comes.
-    nBytesW = ComWrt(port, szWriteBuf.data(), FRAME_LEN);
-    if (nBytesW != FRAME_LEN || AwaitReply(port, ORD_MEASURE, Timer() + REPLY_TIMEOUT) != RX_FRAME) {
+    const double deadline = Timer() + REPLY_TIMEOUT;
+    int r = AwaitReply(port, seq, seq, deadline, true);
+    if (r == RX_FRAME) {
+        std::array<char, FRAME_LEN> frame{};
+        std::copy_n(szReadBuf.begin(), FRAME_LEN, frame.begin());
+        measureAhead = SendMeasureRequest(port);
+        r = ConfirmReply(port, seq, Timer() + COM_TIMEOUT);
+        std::copy_n(frame.begin(), FRAME_LEN, szReadBuf.begin());
+    }
+    if (r != RX_FRAME) {
         ShowStatus("Timeout RS232-Line!");
+        GiveUpReply(seq);
+        GiveUpReply(measureAhead);
+        measureAhead = 0;
         rx_flag = 0;
         FlushBothQueues(port);
         return SESSION_FAILED;
     }
+    rx_answer = seq;
     TakeReply();
     for (int32_t k = 0; k < RAWNUM; ++k)
         raw[k] = rawbuf[k];

@@ -77,6 +77,10 @@ int FileInDirectory(const char* filePath, const char* directory);
 
 // Blocks for `seconds` without processing events.
 void Delay(double seconds);
+// Runs callback(data) once from the event processing, `seconds` from now (0:
+// at the next pass), never nested inside itself. Asking again for the same
+// callback before it ran moves it to the new time.
+int ScheduleCallback(double seconds, void (*callback)(void* data), void* data);
 // Seconds on a steady clock that never goes back (its start is arbitrary).
 double Timer();
 
@@ -131,6 +135,19 @@ int ComRd(int port, char* buffer, int count);
 int CloseCom(int port);
 // Bytes waiting in the input queue, or a negative code when the port is not open.
 int GetInQLen(int port);
+
+// What the program made of the line, for the line log: a request it wrote
+// (numbered), and what became of bytes it received.
+constexpr int LINE_REPLY = 1;      // a frame taken as the reply to a request expecting one
+constexpr int LINE_NOTIFIED = 2;   // a frame taken by the receive notification (nothing asked for it)
+constexpr int LINE_LATE = 3;       // a frame answering a request already given up: dropped
+constexpr int LINE_NOISE = 4;      // bytes that no open request explains: dropped
+constexpr int LINE_AMBIGUOUS = 5;  // bytes that do not divide into whole frames: dropped
+constexpr int LINE_CUT = 6;        // part of a frame, cut short by a quiet line or a flush: dropped
+constexpr int LINE_REQUEST = 7;    // a request written
+// Writes one such entry: `count` bytes at `bytes` (the log shows at most the
+// first 36) and the number of the request concerned (0: none).
+void LineLogVerdict(int port, int verdict, const char* bytes, int count, unsigned request);
 
 // Port numbers: ORVANSCOPE_COM<n> names the device of port n (read at every
 // open and refresh); the other numbers go to the devices the system lists,

@@ -254,7 +254,8 @@ TEST_F(PortRing, ChoosingAnotherPortReopensTheLineThere) {
 
     rt_test::ChooseRing(panel(), DropDCom, 2);  // port 3: its device is not there
     EXPECT_EQ(com, 3);
-    EXPECT_EQ(Status().back(), "COM3 /nonexistent/ttyORV3 not connected");
+    EXPECT_EQ(Status().back(), "No serial port found");
+    EXPECT_EQ(rt_test::RingLabels(panel(), DropDCom)[2], "COM3  /nonexistent/ttyORV3 (not connected)");
 
     rt_test::ChooseRing(panel(), DropDCom, 0);  // back to port 1
     EXPECT_EQ(com, 1);
@@ -327,9 +328,12 @@ TEST_F(PortsFollowDevices, RingFollowsThePortsAndALostPortReopensByItself) {
     EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
     EXPECT_EQ(Status().back(), "Line Ok!");
 
-    // Picking a port whose device is missing says so; a number with no device at all as before.
+    // Picking a port whose device is missing, or a number with no device at
+    // all, gives the open's own message; the ring's entry names the device.
     rt_test::ChooseRing(panel(), DropDCom, 4);
-    EXPECT_EQ(Status().back(), "COM5 " + (dir / "com5").string() + " not connected");
+    EXPECT_EQ(Status().back(), "No serial port found");
+    EXPECT_EQ(rt_test::RingLabels(panel(), DropDCom)[4],
+              "COM5  " + (dir / "com5").string() + " (not connected)");
     const auto labels = rt_test::RingLabels(panel(), DropDCom);
     for (std::size_t i = 0; i < labels.size(); ++i) {
         if (labels[i] == "COM" + std::to_string(i + 1) + "  (not connected)") {
@@ -380,4 +384,57 @@ TEST_F(ProjectDir, RefusedCorrectionSourceProgramsNothing) {
     EXPECT_FALSE(fs::exists(dir / "kxconfig.DAT"));  // not written as a parameter file
     rt_test::Pump(100);
     EXPECT_EQ(sensor->framesReceived(), start);
+}
+
+namespace {
+
+// A sensor that answers with another sync word, with order word 0 in its
+// flash replies and with a frame of its own to the teach order.
+class ForeignSensor : public Commands {
+  protected:
+    kxsim::Options SensorOptions() override {
+        kxsim::Options o;
+        o.replySync = kxsim::ReplySync::Fixed;
+        o.replySyncWord = 0x1234;
+        o.flashReplyOrder = 0;
+        o.teachReply = true;
+        return o;
+    }
+};
+
+}  // namespace
+
+// Every command works, every request after a reply carries the sensor's sync
+// word, and Send alone goes back to 0x0055.
+TEST_F(ForeignSensor, EveryCommandWorksAndRequestsCarryTheSensorsSyncWord) {
+    EXPECT_EQ(orv::sync, 0x55);  // the line check's reply is judged, not decoded
+    sensor->setRam(kSensorBlock);
+    rt_test::Click(panel(), BTNGet);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), 600);
+    EXPECT_EQ(orv::sync, 0x1234);
+
+    rt_test::Click(panel(), ButtonTeach);
+    EXPECT_EQ(Status().back(), "Line Ok!");
+    EXPECT_EQ(reference, sensor->ram()[2]);
+    EXPECT_EQ(rt_test::Int(panel(), NumReference), sensor->ram()[2]);
+
+    rt_test::EnterNumber(panel(), NumTolerance, 95);
+    rt_test::Click(panel(), BTNSend);
+    ASSERT_TRUE(rt_test::WaitUntil([&] { return sensor->ram()[3] == 95; }, 2000));
+    rt_test::Click(panel(), BTNGet);
+    rt_test::After(1200, [this] { rt_test::Click(panel(), BTNStop); });
+    rt_test::Click(panel(), BTNRun);
+
+    const auto frames = FramesSince(start);
+    ASSERT_GE(frames.size(), 25u);
+    EXPECT_EQ(SyncOf(frames[0]), 0x55);    // Get, before any reply was decoded
+    EXPECT_EQ(SyncOf(frames[1]), 0x1234);  // Teach's two requests
+    EXPECT_EQ(SyncOf(frames[2]), 0x1234);
+    EXPECT_EQ(OrderOf(frames[3]), 1);  // Send
+    EXPECT_EQ(SyncOf(frames[3]), 0x55);
+    EXPECT_EQ(SyncOf(frames[4]), 0x55);  // the Get after it
+    for (std::size_t i = 5; i < frames.size(); ++i)
+        ASSERT_EQ(SyncOf(frames[i]), 0x1234) << i;
+    const auto shown = Status();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string("Timeout RS232-Line!")), 0);
 }

@@ -130,15 +130,20 @@ TEST_F(Record, RowsAreTheSensorsRepliesInOrderOnDiskWithinASecondAcrossStopAndRu
     EXPECT_EQ(header, "time_ms,value,reference,upper,lower,ref_output,tol_output");
 
     // The reply on its way at the first Stop is taken by the second run: the
-    // rows of both runs are one unbroken sequence of the sensor's replies;
-    // only the reply on its way at the last Stop may be absent.
+    // rows of both runs are the sensor's replies in order. A request sent on
+    // while the reply before it was still held back at Stop is given up, so
+    // one measurement may be missing at each Stop.
     const auto rows = Rows(Path("run.csv"));
     const long n = static_cast<long>(rows.size());
-    EXPECT_TRUE(n == first + second || n == first + second - 1)
-        << n << " rows, " << first + second << " requests";
+    EXPECT_GE(n, first + second - 3) << n << " rows, " << first + second << " requests";
+    EXPECT_LE(n, first + second);
+    long skipped = 0;
     for (long k = 0; k < n; ++k) {
         const Row& r = rows[static_cast<std::size_t>(k)];
-        ASSERT_EQ(r.value, Measurement(k)) << "row " << k;
+        // Right after the reply held at Stop, which the second run plots first.
+        if (skipped == 0 && k == static_cast<long>(firstRows) + 1 && r.value != Measurement(k))
+            ++skipped;
+        ASSERT_EQ(r.value, Measurement(k + skipped)) << "row " << k;
         ASSERT_TRUE(k == 0 || r.ms >= rows[static_cast<std::size_t>(k - 1)].ms);
         ASSERT_EQ(r.upper, orv::reference + orv::tolerance);
         ASSERT_EQ(r.lower, orv::reference - orv::tolerance);

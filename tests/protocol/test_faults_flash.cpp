@@ -111,26 +111,10 @@ TEST_P(FlashFault, EveryPageReportsItsErrorAndALaterProgrammingSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, FlashFault,
                          ::testing::Values(Case{"Silent", Silent()}, Case{"ShortReply", Short(20)},
-                                           Case{"Garbage", Garbage(36, false)}, Case{"HangUp", {}, true}),
+                                           Case{"Garbage", Garbage(36, false)},
+                                           Case{"GarbageBefore", Garbage(10, true)},
+                                           Case{"HangUp", {}, true}),
                          CaseName);
-
-namespace {
-
-class FlashNoise : public FlashProgramming {};
-
-}  // namespace
-
-// Noise before every reply is dropped and the reply behind it found: every
-// page is programmed.
-TEST_F(FlashNoise, NoiseBeforeEveryReplyProgramsEveryPage) {
-    sensor->setFaults(Garbage(10, true));
-    Program();
-    const auto shown = Status();
-    EXPECT_EQ(shown.back(), kLastPageOk);
-    for (const char* e : kPageError)
-        EXPECT_EQ(Count(shown, e), 0) << e;
-    ExpectProgrammed();
-}
 
 namespace {
 

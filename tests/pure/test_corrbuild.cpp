@@ -102,6 +102,7 @@ TEST_F(CorrBuild, SourcesThatCannotBeBuiltAreNamedByTheirFirstBadPair) {
     int pair = -1;
     EXPECT_EQ(0, orv::CheckCorrSource(all.data(), &pair));
     all[1024 + 7] = 1024;
+    all[5] = -32768;  // what a word holds as its two's complement
     all[3] = 65536;
     EXPECT_EQ(orv::CORR_ERR_VALUE, orv::CheckCorrSource(all.data(), &pair));
     EXPECT_EQ(3, pair);

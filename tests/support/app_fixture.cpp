@@ -36,8 +36,26 @@ kxsim::Options LineOptions(kxsim::Options options) {
         options.trickleBytes = 4;
         options.usbLatencyMs = 2;
     }
+    // ORV_TEST_SENSOR=foreign: a sensor that uses what the protocol leaves it:
+    // another sync word in every reply, order word 0 in its flash replies, and
+    // a frame of its own in answer to the teach order.
+    if (ForeignSensor()) {
+        options.replySync = kxsim::ReplySync::Fixed;
+        options.replySyncWord = kForeignSync;
+        options.flashReplyOrder = 0;
+        options.teachReply = true;
+    }
     options.inMemory = kMemoryRuntime;
     return options;
+}
+
+bool ForeignSensor() {
+    const char* sensor = std::getenv("ORV_TEST_SENSOR");
+    return sensor != nullptr && std::string(sensor) == "foreign";
+}
+
+std::uint16_t ReplySync() {
+    return ForeignSensor() ? kForeignSync : 0x55;
 }
 
 void App::SetUp() {

@@ -32,8 +32,14 @@ constexpr bool kMemoryRuntime = false;
 
 // The sensor's options with the line the tests run against: whole replies, or
 // with ORV_TEST_LINE=trickle replies handed over in pieces like a real line;
-// in memory on the memory runtime.
+// with ORV_TEST_SENSOR=foreign a sensor that answers with another sync word
+// (kForeignSync), order word 0 in its flash replies and a frame of its own to
+// the teach order; in memory on the memory runtime.
 kxsim::Options LineOptions(kxsim::Options options);
+constexpr std::uint16_t kForeignSync = 0x1234;
+bool ForeignSensor();
+// The sync word the sensor's replies carry (and the program's requests after them).
+std::uint16_t ReplySync();
 
 // The program started against a simulated sensor. SetUp starts the sensor,
 // maps port 1 to it and runs the start-up steps (engine, panel, variables,

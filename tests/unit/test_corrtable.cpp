@@ -133,14 +133,14 @@ TEST_F(CorrTable, RefusedSourcesChangeNothing) {
     for (int k = 0; k < 3072; ++k)
         valueHigh += (k == 2 ? "70000 " : k == 3 ? "65536 " : "1 ");
     for (int k = 0; k < 3072; ++k)
-        valueNegative += (k == 1023 ? "-100 " : "1 ");
+        valueNegative += (k == 1023 ? "-32769 " : "1 ");
     const Case cases[] = {
         {shortSource, "KXconfig.dat: only 3071 of 3072 numbers", FILE_ERR_SHORT},
         {badToken, "KXconfig.dat: element 17 not an integer", FILE_ERR_FORMAT},
         {posHigh, "KXconfig.dat: pair 5 position 2047 out of 0..1023", orv::CORR_ERR_POSITION},
         {posNegative, "KXconfig.dat: pair 1023 position -1 out of 0..1023", orv::CORR_ERR_POSITION},
-        {valueHigh, "KXconfig.dat: pair 2 value 70000 out of 0..65535", orv::CORR_ERR_VALUE},
-        {valueNegative, "KXconfig.dat: pair 1023 value -100 out of 0..65535", orv::CORR_ERR_VALUE},
+        {valueHigh, "KXconfig.dat: pair 2 value 70000 out of -32768..65535", orv::CORR_ERR_VALUE},
+        {valueNegative, "KXconfig.dat: pair 1023 value -32769 out of -32768..65535", orv::CORR_ERR_VALUE},
     };
     const std::string path = (dir.path() + "/KXconfig.dat").toStdString();
     for (const Case& c : cases) {

@@ -130,6 +130,51 @@ TEST(Kxsim, EchoCarriesRequestSyncOrderAndWords) {
     EXPECT_EQ(kxsim::FrameWord(line.exchange(7), 0), 0x55);
 }
 
+// What the protocol leaves to the sensor: the replies' sync word, the flash
+// replies' order word, a reply to the teach order; and bytes glued before a
+// reply, or one reply made late, once.
+TEST(Kxsim, AnswersTheWayTheProtocolAllows) {
+    kxsim::Options o = Fast();
+    o.replySync = kxsim::ReplySync::Count;
+    o.replySyncWord = 0x1234;
+    kxsim::Sensor s(o);
+    ASSERT_TRUE(s.start());
+    Line line(s.devicePath());
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(7), -2), 0x1234);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(2), -2), 0x1235);
+    s.setReplySync(kxsim::ReplySync::Fixed, 0x0BAD);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(8), -2), 0x0BAD);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(2), -2), 0x0BAD);
+    s.setReplySync(kxsim::ReplySync::Echo);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(2, {}, 0x4321), -2), 0x4321);
+
+    s.setFlashReplyOrder(0);
+    const Frame address = line.exchange(20, {0, 5120});
+    EXPECT_EQ(kxsim::FrameWord(address, -1), 0);
+    EXPECT_EQ(kxsim::FrameWord(address, 0), 170);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(21, Words(1)), -1), 0);
+    EXPECT_EQ(kxsim::FrameWord(line.exchange(2), -1), 2);  // other replies keep theirs
+
+    s.setTeachReply(true);
+    const Frame taught = line.exchange(6);
+    EXPECT_EQ(kxsim::FrameWord(taught, -1), 6);
+    EXPECT_EQ(kxsim::FrameWord(taught, 2), s.measuredValue());
+
+    s.setStrayBefore({0x00, 0x55, 0x00, 0x04});
+    line.send(kxsim::MakeFrame(85, 2, {}));
+    const auto glued = line.read(40, 2000);
+    ASSERT_EQ(glued.size(), 40u);
+    EXPECT_EQ(glued[3], 0x04);
+    EXPECT_EQ(glued[7], 0x02);
+    EXPECT_EQ(line.exchange(2).size(), 36u);  // once only
+
+    s.setLate({300, 8, 1});
+    line.send(kxsim::MakeFrame(85, 8, {}));
+    EXPECT_TRUE(line.read(36, 200).empty());
+    EXPECT_EQ(line.read(36, 2000).size(), 36u);
+    EXPECT_EQ(s.faults().late.count, 0);  // the next reply is on time again
+}
+
 TEST(Kxsim, StoresAndReadsRamAndEepromWithoutReplyingToWrites) {
     kxsim::Sensor s(Fast());
     ASSERT_TRUE(s.start());

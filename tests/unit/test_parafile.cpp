@@ -78,12 +78,12 @@ TEST_F(ParaFile, DefaultsAreWrittenAsOneRowAndLoadBack) {
     EXPECT_EQ(
         " 500\t   1\t 512\t 128\t  10\t  10\t   1\t   8\t   0\t   0\t 100\t   1\t   0\t   0\t   0\t   0\n",
         Read(path));
-    EXPECT_EQ(std::vector<std::string>{"KXpara.dat written"}, rt_test::TakeStatusHistory());
+    EXPECT_TRUE(rt_test::TakeStatusHistory().empty());  // nothing went wrong
 
     orv::power = 900;
     orv::reference = 1;
     Load(path);
-    EXPECT_EQ(std::vector<std::string>{"KXpara.dat loaded"}, rt_test::TakeStatusHistory());
+    EXPECT_TRUE(rt_test::TakeStatusHistory().empty());
     EXPECT_EQ(500, orv::power);
     EXPECT_EQ(512, orv::reference);
     EXPECT_EQ(500, orv::pp[0]);

@@ -167,7 +167,10 @@ struct Sensor::Outbox {
 Sensor::Sensor() : Sensor(Options{}) {}
 
 Sensor::Sensor(Options options)
-    : opts_(std::move(options)), rng_(opts_.seed ? opts_.seed : 1u), out_(std::make_unique<Outbox>()) {
+    : opts_(std::move(options)),
+      rng_(opts_.seed ? opts_.seed : 1u),
+      out_(std::make_unique<Outbox>()),
+      syncCount_(opts_.replySyncWord) {
     // The grid's phase is a hash of the seed, kept apart from the garbage
     // generator so switching the adapter on never changes the garbage.
     std::uint32_t h = opts_.seed * 0x9E3779B9u;
@@ -376,6 +379,28 @@ void Sensor::setUsbLatency(int ms) {
     std::lock_guard<std::mutex> guard(mu_);
     opts_.usbLatencyMs = std::max(0, ms);
 }
+void Sensor::setReplySync(ReplySync mode, std::uint16_t word) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.replySync = mode;
+    opts_.replySyncWord = word;
+    syncCount_ = word;
+}
+void Sensor::setFlashReplyOrder(int order) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.flashReplyOrder = order;
+}
+void Sensor::setTeachReply(bool on) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.teachReply = on;
+}
+void Sensor::setStrayBefore(const std::vector<std::uint8_t>& bytes) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.strayBefore = bytes;
+}
+void Sensor::setLate(const LateReply& late) {
+    std::lock_guard<std::mutex> guard(mu_);
+    opts_.faults.late = late;
+}
 void Sensor::setFaults(const Faults& faults) {
     catchUp();
     std::lock_guard<std::mutex> guard(mu_);
@@ -583,6 +608,10 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
             break;
         case 6:
             ram_[2] = measured_;
+            if (opts_.teachReply) {
+                words = ram_;
+                reply = true;
+            }
             break;
         case 7:
             words = in;
@@ -645,8 +674,22 @@ void Sensor::handleFrame(const Frame& f, Outbox& out, double arrivalMs) {
     if (!reply)
         return;
 
-    const Frame r = MakeFrame(sync, order, words);
-    std::vector<std::uint8_t> bytes;
+    Faults& faults = opts_.faults;
+    if (faults.late.count > 0 && (faults.late.order == 0 || faults.late.order == order)) {
+        --faults.late.count;
+        lateMs = std::max(lateMs, faults.late.ms);
+    }
+    std::uint16_t replySync = sync;
+    if (opts_.replySync == ReplySync::Fixed)
+        replySync = opts_.replySyncWord;
+    else if (opts_.replySync == ReplySync::Count)
+        replySync = syncCount_++;
+    std::uint16_t replyOrder = order;
+    if ((order == 20 || order == 21) && opts_.flashReplyOrder >= 0)
+        replyOrder = static_cast<std::uint16_t>(opts_.flashReplyOrder);
+    const Frame r = MakeFrame(replySync, replyOrder, words);
+    std::vector<std::uint8_t> bytes = std::move(faults.strayBefore);
+    faults.strayBefore.clear();
     if (fl.garbage > 0) {
         for (int i = 0; i < fl.garbage; ++i) {
             rng_ ^= rng_ << 13;
@@ -668,8 +711,10 @@ void Sensor::schedule(Outbox& out, std::vector<std::uint8_t> bytes, double arriv
     // Called with mu_ held. The reply is due in full (its last byte) when the
     // line allows it: after its request and its own transfer, or one frame
     // time after the reply before it.
+    // The request needs its own time on the wire before any sensor has it;
+    // pacing adds the reply's. Answering fast, the reply takes no time.
     const double pace = opts_.fast ? 0.0 : kFrameWireMs;
-    const double due = std::max(arrivalMs + 2 * pace + opts_.faults.delayMs, out.lastDueMs + pace);
+    const double due = std::max(arrivalMs + kFrameWireMs + pace + opts_.faults.delayMs, out.lastDueMs + pace);
     out.lastDueMs = due;
     if (opts_.logHex)
         out.logged.push_back(bytes);

@@ -17,14 +17,21 @@
 //                 (never announced, outside flash, or already used)
 //   any other     ignored
 //
-// Every reply carries the request's sync word and order word. Requests are
-// framed by length; a partial frame followed by 100 ms without bytes is
-// discarded, so the sensor resynchronises after a torn frame.
+// Every reply carries the request's order word and, by default, its sync word;
+// the protocol leaves both to the sensor, and so do these options:
+//   replySync        Echo (the request's word), Fixed (one word) or Count (a
+//                    new word in every reply)
+//   flashReplyOrder  the order word of every flash reply (orders 20 and 21)
+//   teachReply       order 6 is answered with the RAM block (order word 6)
+// Requests are framed by length; a partial frame followed by 100 ms without
+// bytes is discarded, so the sensor resynchronises after a torn frame.
 //
 // Pacing follows a 19200-baud 8N1 line: a frame needs 18.75 ms on the wire, so
 // a reply goes out 37.5 ms after the request arrived (its own transfer time
 // plus that of the reply), later when replies queue up behind each other.
-// Options::fast answers at once.
+// Options::fast answers as soon as the request is in, 18.75 ms after it
+// arrived, without the reply's own transfer time: as fast as a sensor on the
+// line can, since none can answer a request before it has received it.
 //
 // Line options (any thread, any time; take effect from the next reply):
 //   trickleBytes  a reply is written in pieces of N bytes at the line's pace
@@ -86,6 +93,9 @@
 //   hangupAfter   after the N-th frame received (and its reply, if any) the
 //                 sensor closes the line: 200 ms later both pty ends are
 //                 closed and the device disappears; later frames are ignored
+//   strayBefore   these bytes go out right before the next reply (once): the
+//                 torn start of a frame glued to a whole one
+//   late          the next `count` replies to one order come `ms` late
 #pragma once
 
 #include <array>
@@ -132,6 +142,14 @@ struct FlashFault {
     int lateMs = 0;  // > 0: the reply keeps its word but comes this much later
 };
 
+// A reply made late on purpose: the next `count` replies to requests with
+// order `order` (0: any order) come `ms` milliseconds late.
+struct LateReply {
+    int ms = 0;
+    int order = 0;
+    int count = 0;
+};
+
 struct Faults {
     bool silent = false;
     int delayMs = 0;
@@ -140,7 +158,16 @@ struct Faults {
     bool garbageBefore = false;
     int echoWord = -1;  // < 0: 170
     FlashFault flash;
-    int hangupAfter = -1;  // < 0: never
+    int hangupAfter = -1;                   // < 0: never
+    std::vector<std::uint8_t> strayBefore;  // sent right before the next reply, once
+    LateReply late;
+};
+
+// The sync word of the replies. The protocol leaves it to the sensor.
+enum class ReplySync {
+    Echo,   // the request's own sync word
+    Fixed,  // always `replySyncWord`
+    Count,  // `replySyncWord` in the first reply, one more in each after it
 };
 
 struct Options {
@@ -153,6 +180,10 @@ struct Options {
     int usbLatencyMs = 0;              // > 0: USB adapter latency timer, bytes released in bursts
     std::size_t logLimit = 0;          // frames kept by received(); 0: all (older ones are dropped)
     bool inMemory = false;             // no pty and no thread: driven by a test runtime (see above)
+    ReplySync replySync = ReplySync::Echo;
+    std::uint16_t replySyncWord = 0;
+    int flashReplyOrder = -1;  // >= 0: the order word of every flash reply (else the request's)
+    bool teachReply = false;   // answer the teach order with the RAM block, order word 6
     Faults faults;
 };
 
@@ -198,6 +229,11 @@ class Sensor {
     void setFast(bool on);
     void setTrickle(int bytes);  // 0: whole replies
     void setUsbLatency(int ms);  // 0: off
+    void setReplySync(ReplySync mode, std::uint16_t word = 0);
+    void setFlashReplyOrder(int order);  // < 0: the request's order word
+    void setTeachReply(bool on);
+    void setStrayBefore(const std::vector<std::uint8_t>& bytes);
+    void setLate(const LateReply& late);
     void setFaults(const Faults& faults);
     Faults faults() const;
 
@@ -294,7 +330,8 @@ class Sensor {
     bool hangupPending_ = false;  // the N-th frame has come: close once the replies are out
     double hangupSinceMs_ = 0;
     double hangupAtMs_ = -1;
-    double lastOutMs_ = -1e300;  // when the newest write went out
+    double lastOutMs_ = -1e300;    // when the newest write went out
+    std::uint16_t syncCount_ = 0;  // ReplySync::Count: the word of the next reply
 
     // In memory: bytes at the program's end not yet taken, and the time.
     std::deque<std::uint8_t> wire_;

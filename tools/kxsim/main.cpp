@@ -1,11 +1,13 @@
 // kxsim: a simulated sensor on a pseudo-terminal, for trying the program
 // without hardware, for training and for demos.
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -27,7 +29,8 @@ void Usage(std::FILE* out) {
         "\n"
         "  --link PATH          also make a symbolic link PATH to the device\n"
         "  --eeprom FILE        keep the EEPROM block in FILE (16 words, one a line)\n"
-        "  --fast               answer at once instead of pacing a 19200-baud line\n"
+        "  --fast               answer as soon as the request is in, without the\n"
+        "                       reply's own time on the line\n"
         "  --trickle N          hand every reply over in pieces of N bytes (1..36) at\n"
         "                       the line's pace, as a real line does\n"
         "  --usb-latency MS     pass bytes on in bursts every MS ms (1..100) or per\n"
@@ -44,6 +47,18 @@ void Usage(std::FILE* out) {
         "  --flash-late P,B,addr|data,MS\n"
         "                       answer that exchange MS milliseconds late\n"
         "  --hangup N           close the line after the N-th frame received\n"
+        "  --stray-before HEX   send these bytes (e.g. 0055000401F40001) right before\n"
+        "                       the next reply, once\n"
+        "  --late MS[,ORDER]    answer the next request (with order word ORDER) MS\n"
+        "                       milliseconds late, once\n"
+        "\n"
+        "What the protocol leaves to the sensor:\n"
+        "  --reply-sync WORD|echo|count\n"
+        "                       the sync word of every reply: WORD, the request's\n"
+        "                       (echo, the default), or a new one in every reply\n"
+        "  --flash-reply-order WORD\n"
+        "                       the order word of every flash reply\n"
+        "  --teach-reply        answer the teach order with the parameter block\n"
         "  --dump-flash FILE    on exit write flash pages 4..7 to FILE, one word a line\n"
         "  --log                hex log of every frame to standard error\n"
         "  --help               this text\n",
@@ -85,6 +100,33 @@ bool ParseFlashFault(const std::string& arg, kxsim::FlashFault& f, bool late) {
     f.data = parts[2] == "data";
     f.word = late ? 0 : static_cast<std::uint16_t>(word);
     f.lateMs = late ? word : 0;
+    return true;
+}
+
+// Hex digits, two a byte, at most 4096 bytes.
+bool ParseHex(const std::string& arg, std::vector<std::uint8_t>& out) {
+    if (arg.empty() || arg.size() % 2 != 0 || arg.size() > 8192)
+        return false;
+    out.clear();
+    for (std::size_t i = 0; i < arg.size(); i += 2) {
+        int byte = 0;
+        if (!ParseInt(("0x" + arg.substr(i, 2)).c_str(), 0, 255, byte) || !std::isxdigit(arg[i]) ||
+            !std::isxdigit(arg[i + 1]))
+            return false;
+        out.push_back(static_cast<std::uint8_t>(byte));
+    }
+    return true;
+}
+
+// MS[,ORDER]
+bool ParseLate(const std::string& arg, kxsim::LateReply& late) {
+    const std::size_t comma = arg.find(',');
+    late.order = 0;
+    if (!ParseInt(arg.substr(0, comma).c_str(), 1, 600000, late.ms))
+        return false;
+    if (comma != std::string::npos && !ParseInt(arg.substr(comma + 1).c_str(), 0, 65535, late.order))
+        return false;
+    late.count = 1;
     return true;
 }
 
@@ -142,6 +184,30 @@ int main(int argc, char* argv[]) {
         } else if (a == "--hangup") {
             if (!intArg(0, 1000000000, opts.faults.hangupAfter))
                 return bad("bad value for");
+        } else if (a == "--stray-before") {
+            if (!hasValue || !ParseHex(argv[++i], opts.faults.strayBefore))
+                return bad("bad value for");
+        } else if (a == "--late") {
+            if (!hasValue || !ParseLate(argv[++i], opts.faults.late))
+                return bad("bad value for");
+        } else if (a == "--reply-sync" && hasValue) {
+            const std::string v = argv[++i];
+            int word = 0;
+            if (v == "echo") {
+                opts.replySync = kxsim::ReplySync::Echo;
+            } else if (v == "count") {
+                opts.replySync = kxsim::ReplySync::Count;
+            } else if (ParseInt(v.c_str(), 0, 65535, word)) {
+                opts.replySync = kxsim::ReplySync::Fixed;
+                opts.replySyncWord = static_cast<std::uint16_t>(word);
+            } else {
+                return bad("bad value for");
+            }
+        } else if (a == "--flash-reply-order") {
+            if (!intArg(0, 65535, opts.flashReplyOrder))
+                return bad("bad value for");
+        } else if (a == "--teach-reply") {
+            opts.teachReply = true;
         } else if (a == "--flash-fault" || a == "--flash-late") {
             if (!hasValue || !ParseFlashFault(argv[++i], opts.faults.flash, a == "--flash-late"))
                 return bad("bad value for");

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <thread>
 
 #include "runtime/core/core_internal.h"
@@ -89,4 +91,44 @@ void Delay(double seconds) {
     if (!(seconds > 0))
         return;
     std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 86400.0)));
+}
+
+namespace {
+
+struct Pending {
+    QPointer<QTimer> timer;
+    void* data = nullptr;
+    bool running = false;
+};
+
+std::map<void (*)(void*), Pending>& PendingCalls() {
+    static std::map<void (*)(void*), Pending> calls;
+    return calls;
+}
+
+}  // namespace
+
+int ScheduleCallback(double seconds, void (*callback)(void* data), void* data) {
+    if (!callback || !QCoreApplication::instance())
+        return orv_rt::ERR_NO_ENGINE;
+    Pending& p = PendingCalls()[callback];
+    p.data = data;
+    if (!p.timer) {
+        p.timer = new QTimer(QCoreApplication::instance());
+        p.timer->setSingleShot(true);
+        p.timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(p.timer, &QTimer::timeout, p.timer, [callback] {
+            Pending& q = PendingCalls()[callback];
+            if (q.running) {
+                q.timer->start(1);  // never nested inside itself: once it has returned
+                return;
+            }
+            q.running = true;
+            callback(q.data);
+            q.running = false;
+        });
+    }
+    const double ms = seconds > 0 ? std::min(seconds, 86400.0) * 1000.0 : 0.0;
+    p.timer->start(static_cast<int>(std::ceil(ms)));
+    return 0;
 }

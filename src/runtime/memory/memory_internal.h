@@ -173,6 +173,15 @@ FileDialogRecord& LastFileDialog();
 std::deque<std::string>& DialogAnswers();
 
 std::vector<std::string> TakeStatusHistory();
+
+// The line log's verdicts (LineLogVerdict), newest last.
+struct LineVerdict {
+    int port = 0;
+    int verdict = 0;
+    unsigned request = 0;
+    std::string bytes;
+};
+std::vector<LineVerdict>& LineVerdicts();
 // Discards every panel and forgets a pending quit, the status history and the
 // last file dialog.
 void ResetEngine();
