@@ -1,11 +1,6 @@
-// The real serial port: the face of the line model (runtime/line/line.h) on
-// QSerialPort, in three files:
-//   serial_ports.cpp  port numbers (the port table, kept up to date) and a
-//                     lost port opened again when its device is back
-//   serial_open.cpp   open and line settings, errors, USB adapter latency
-//   serial_io.cpp     bytes in and out, flush, the wake-up of the event loop,
-//                     the line log's sink
-// What they share is declared here.
+// The real serial port, the line model's face on QSerialPort: what its three
+// files share (serial_ports.cpp: port numbers and hot-plug; serial_open.cpp:
+// open, settings, errors; serial_io.cpp: bytes in and out).
 #pragma once
 
 #include <QSerialPort>
