@@ -343,6 +343,8 @@ TEST_F(MemoryRuntime, OpenedPortRingShowsWhetherEachDeviceIsConnected) {
     EXPECT_EQ(rt_test::Int(panel, kRing), 2);  // the selection stays on its port
 }
 
+namespace {
+
 // A peer that is not a sensor: "mem:loop" sends back what it gets 5 ms later,
 // until it is closed.
 struct Loop {
@@ -351,6 +353,8 @@ struct Loop {
     bool closed = false;
 };
 Loop g_loop;
+
+}  // namespace
 
 TEST_F(MemoryRuntime, AnyPeerServesALineAndTheLineLogShowsWhatPassed) {
     static QStringList log;
