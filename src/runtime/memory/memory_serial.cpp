@@ -43,10 +43,6 @@ bool PathExists(const std::string& path) {
     return QFileInfo::exists(QString::fromLocal8Bit(path.c_str()));
 }
 
-const std::string& DeviceOf(int port) {
-    return State(port).device;
-}
-
 }  // namespace
 
 namespace orv_mem {
@@ -72,7 +68,7 @@ double SerialNextMs() {
     double next = kNever;
     for (int port = 1; port <= MAX_COM_PORTS; ++port)
         if (State(port).open && !State(port).dead)
-            next = std::min(next, gPeers.nextMs(DeviceOf(port), NowMs()));
+            next = std::min(next, gPeers.nextMs(State(port).device, NowMs()));
     return next;
 }
 
@@ -143,9 +139,9 @@ void SetHandshake(int, bool) {}
 void Lost(int) {}
 
 void Fetch(int port, std::deque<std::uint8_t>& queue, std::size_t /*room: the line holds nothing back*/) {
-    const std::vector<std::uint8_t> bytes = gPeers.read(DeviceOf(port), NowMs());
+    const std::vector<std::uint8_t> bytes = gPeers.read(State(port).device, NowMs());
     queue.insert(queue.end(), bytes.begin(), bytes.end());
-    if (gPeers.closed(DeviceOf(port), NowMs()))
+    if (gPeers.closed(State(port).device, NowMs()))
         orv_line::Lost(port, "line closed");
 }
 
@@ -154,13 +150,13 @@ long Pending(int) {
 }
 
 bool Wait(int port, double deadlineMs) {
-    const double next = gPeers.nextMs(DeviceOf(port), NowMs());
+    const double next = gPeers.nextMs(State(port).device, NowMs());
     AdvanceTo(std::min(next, deadlineMs));
     return next <= deadlineMs;
 }
 
 int Write(int port, const char* data, int count, double, std::string* why) {
-    if (!gPeers.write(DeviceOf(port), reinterpret_cast<const std::uint8_t*>(data),
+    if (!gPeers.write(State(port).device, reinterpret_cast<const std::uint8_t*>(data),
                       static_cast<std::size_t>(count), NowMs())) {
         *why = "line closed";
         orv_line::Lost(port, *why);
