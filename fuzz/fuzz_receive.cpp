@@ -17,6 +17,7 @@
 #include "com232/rs232.h"
 #include "gui/chart.h"
 #include "kxsim.h"
+#include "kxsim_memory.h"
 #include "runtime/runtime.h"
 
 namespace {
@@ -27,6 +28,7 @@ char* g_argv[] = {g_arg0, nullptr};
 // The engine, the panel and the sensor on port 1, made once.
 kxsim::Sensor& Line() {
     static kxsim::Sensor* sensor = [] {
+        kxsim::ConnectMemoryRuntime();
         kxsim::Options o;
         o.inMemory = true;
         o.faults.silent = true;

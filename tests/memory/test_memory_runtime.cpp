@@ -1,5 +1,6 @@
 // The memory runtime itself: its virtual clock, the serial ports on in-memory
-// sensors, the events of the real panel file's controls, and the file dialog.
+// sensors and on any other peer, the events of the real panel file's
+// controls, and the file dialog.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,7 +14,12 @@
 
 #include <unistd.h>
 
+#include <QLoggingCategory>
+#include <QStringList>
+
 #include "kxsim.h"
+#include "kxsim_memory.h"
+#include "runtime/memory/line_peers.h"
 #include "runtime/runtime.h"
 #include "runtime/testing/rt_testing.h"
 
@@ -335,4 +341,64 @@ TEST_F(MemoryRuntime, OpenedPortRingShowsWhetherEachDeviceIsConnected) {
     rt_test::OpenRing(panel, kRing);
     EXPECT_EQ(rt_test::RingLabels(panel, kRing).at(1), "COM2  " + dev + " (not connected)");
     EXPECT_EQ(rt_test::Int(panel, kRing), 2);  // the selection stays on its port
+}
+
+namespace {
+
+// A peer that is not a sensor: "mem:loop" sends back what it gets 5 ms later,
+// until it is closed.
+struct Loop {
+    std::vector<std::uint8_t> wire;
+    double dueMs = 0;
+    bool closed = false;
+};
+Loop g_loop;
+
+}  // namespace
+
+TEST_F(MemoryRuntime, AnyPeerServesALineAndTheLineLogShowsWhatPassed) {
+    static QStringList log;
+    log.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("orvanscope.line.debug=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { log << text; });
+    g_loop = {};
+    orv_mem::LinePeers peers;
+    peers.write = [](const std::string& d, const std::uint8_t* data, std::size_t n, double atMs) {
+        if (d != "mem:loop" || g_loop.closed)
+            return false;
+        g_loop.wire.insert(g_loop.wire.end(), data, data + n);
+        g_loop.dueMs = atMs + 5;
+        return true;
+    };
+    peers.read = [](const std::string&, double nowMs) {
+        std::vector<std::uint8_t> out;
+        if (nowMs >= g_loop.dueMs)
+            out.swap(g_loop.wire);
+        return out;
+    };
+    peers.nextMs = [](const std::string&, double) { return g_loop.wire.empty() ? 1e300 : g_loop.dueMs; };
+    peers.closed = [](const std::string& d, double) { return d != "mem:loop" || g_loop.closed; };
+    orv_mem::SetLinePeers(peers);
+
+    setenv("ORVANSCOPE_COM3", "mem:loop", 1);
+    ASSERT_EQ(OpenComConfig(3, "", 19200, 0, 8, 1, 4096, 4096), 0);
+    SetComTime(3, 0.1);
+    const char hello[] = {0x01, 0x02, 0x7F};
+    ASSERT_EQ(ComWrt(3, hello, 3), 3);
+    char back[5] = {};
+    EXPECT_EQ(ComRd(3, back, 5), 3);  // all there is, by the time-out
+    EXPECT_EQ(std::string(back, 3), std::string(hello, 3));
+    g_loop.closed = true;
+    EXPECT_EQ(ComRd(3, back, 5), COM_ERR_IO);
+    EXPECT_EQ(ComPortPresent(3), 0);
+    CloseCom(3);
+
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    kxsim::ConnectMemoryRuntime();
+    EXPECT_EQ(log,
+              (QStringList{"COM3 open mem:loop 19200 baud", "COM3 tx 01 02 7F",
+                           "COM3 rx 01 02 7F (3 of 5 bytes by the time-out)", "COM3 device lost: line closed",
+                           "COM3 rx nothing (0 of 5 bytes, device lost)", "COM3 closed"}));
 }
