@@ -24,10 +24,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 #include "runtime/files/files_internal.h"
 #include "runtime/memory/memory_internal.h"
-#include "runtime/runtime.h"
+#include "runtime/model/panel_model.h"
 
 namespace orv_mem {
 
@@ -47,10 +49,11 @@ struct State {
     std::vector<Scheduled> scheduled;
     std::uint64_t nextSeq = 0;
     Engine engine = Engine::None;
-    int depth = 0;
-    bool quitRequested = false;
-    int quitCode = 0;
     int argc = 1;
+    // The running timer controls (panel, control): the number of their
+    // switching on, which their scheduled ticks carry.
+    std::map<std::pair<int, int>, int> timers;
+    int timerRuns = 0;
 };
 
 State& S() {
@@ -94,8 +97,7 @@ void DeliverTermination() {
             std::signal(sig, SIG_DFL);
     }
 #endif
-    for (int h : PanelHandles())
-        DeliverPanel(h, EVT_CLOSE);
+    orv_rt::CloseEveryPanel();
 }
 
 double ScheduledNextMs() {
@@ -125,11 +127,7 @@ bool TakeScheduled(double limitMs, std::uint64_t seqLimit, Scheduled* out) {
 
 bool DueNow() {
     const double now = S().nowMs;
-    if (g_termRequested || SerialDue() || ScheduledNextMs() <= now)
-        return true;
-    int panel = 0, control = 0;
-    double due = 0;
-    return NextTick(now, &panel, &control, &due);
+    return g_termRequested || SerialDue() || ScheduledNextMs() <= now;
 }
 
 void RunDue() {
@@ -138,41 +136,28 @@ void RunDue() {
     DeliverTermination();
     SerialRun();
     // Actions and ticks due when the step began, in the order they fell due.
-    for (;;) {
-        int panel = 0, control = 0;
-        double tickMs = kNever;
-        const bool tick = NextTick(t, &panel, &control, &tickMs);
-        double actionMs = kNever;
-        for (const Scheduled& s : S().scheduled)
-            if (s.seq < seqLimit)
-                actionMs = std::min(actionMs, s.atMs);
-        if (!tick && actionMs > t)
-            break;
-        if (actionMs <= tickMs) {
-            Scheduled s;
-            if (TakeScheduled(t, seqLimit, &s))
-                s.action();
-            continue;
-        }
-        Control* c = FindControl(panel, control);
+    Scheduled s;
+    while (TakeScheduled(t, seqLimit, &s))
+        s.action();
+}
+
+// The next tick of timer `timer` in its run `run`, at `atMs`.
+void ScheduleTick(std::pair<int, int> timer, int run, double atMs, int intervalMs) {
+    Schedule(atMs, [=] {
+        const auto it = S().timers.find(timer);
+        if (it == S().timers.end() || it->second != run)
+            return;  // switched off (and maybe on again) since
         // The next tick counts from this one; a tick missed while the clock
         // jumped (a long Delay or read) is not made up for.
-        const double interval = std::max(1, c->intervalMs);
-        c->dueMs += interval;
-        if (c->dueMs <= S().nowMs)
-            c->dueMs = S().nowMs + interval;
-        if (c->busy)
-            continue;  // the tick's callback processes events: not re-entered
-        c->busy = true;
-        DeliverCtrl(panel, control, EVT_TIMER_TICK, false);
-        if (Control* again = FindControl(panel, control))
-            again->busy = false;
-    }
+        const double next = atMs + intervalMs;
+        ScheduleTick(timer, run, next > S().nowMs ? next : S().nowMs + intervalMs, intervalMs);
+        orv_rt::Tick(timer.first, timer.second);
+    });
 }
 
 // Whether anything at all can still happen without the test acting.
 bool SomethingCanHappen() {
-    return g_termRequested || !S().scheduled.empty() || AnyTimerRunning() || SerialDue() || SerialBusy();
+    return g_termRequested || !S().scheduled.empty() || SerialDue() || SerialBusy();
 }
 
 }  // namespace
@@ -189,7 +174,7 @@ void AdvanceTo(double ms) {
 void Step(double limitMs) {
     SerialPoll();
     if (!DueNow()) {
-        double next = std::min({SerialNextMs(), ScheduledNextMs(), TimersNextMs()});
+        double next = std::min(SerialNextMs(), ScheduledNextMs());
         next = std::min({next, S().nowMs + kMaxStepMs, std::max(limitMs, S().nowMs)});
         AdvanceTo(next);
         SerialPoll();
@@ -208,14 +193,20 @@ void DropScheduled() {
 Engine& EngineKind() {
     return S().engine;
 }
-int& Depth() {
-    return S().depth;
+
+void TimerSwitched(int panel, int control, bool running, int intervalMs) {
+    if (!running) {
+        S().timers.erase({panel, control});
+        return;
+    }
+    const int run = ++S().timerRuns;
+    S().timers[{panel, control}] = run;
+    const int interval = std::max(1, intervalMs);
+    ScheduleTick({panel, control}, run, S().nowMs + interval, interval);
 }
-bool& QuitRequested() {
-    return S().quitRequested;
-}
-int& QuitCode() {
-    return S().quitCode;
+
+void ForgetTimers(int panel) {
+    std::erase_if(S().timers, [panel](const auto& t) { return t.first.first == panel; });
 }
 
 }  // namespace orv_mem
@@ -240,6 +231,7 @@ void StartEngine(int argc, char* argv[], Engine kind) {
     if (s.engine == Engine::None) {
         s.engine = kind;
         orv_rt::RememberProjectDir();
+        orv_rt::RecordStatusLines(true);  // this runtime runs tests only
         if (kind == Engine::Panels)
             WatchTermination();
     }
@@ -259,36 +251,35 @@ int InitEngine(int argc, char* argv[]) {
 
 int ProcessSystemEvents() {
     if (S().engine == Engine::None)
-        return ERR_NO_ENGINE;
+        return orv_rt::ERR_NO_ENGINE;
     Step();
     return 0;
 }
 
-int RunUserInterface() {
-    State& s = S();
-    if (s.engine != Engine::Panels)
-        return ERR_NO_ENGINE;
-    while (!(s.quitRequested && s.depth == 0)) {
-        if (!s.quitRequested && !SomethingCanHappen()) {
-            // The real loop would wait for the operator forever; a test that
-            // gets here has nothing queued that could ever end it.
-            std::fputs(
-                "memory runtime: RunUserInterface waits for nothing that can come "
-                "(no action queued, no timer running, no bytes on their way)\n",
-                stderr);
-            std::abort();
-        }
-        Step();
-    }
-    s.quitRequested = false;
-    return s.quitCode;
+namespace orv_rt::face {
+
+bool Ready() {
+    return S().engine == Engine::Panels;
 }
 
-int QuitUserInterface(int code) {
-    S().quitRequested = true;
-    S().quitCode = code;
-    return 0;
+void RunEvents() {
+    if (!QuitPending() && !SomethingCanHappen()) {
+        // The real loop would wait for the operator forever; a test that
+        // gets here has nothing queued that could ever end it.
+        std::fputs(
+            "memory runtime: RunUserInterface waits for nothing that can come "
+            "(no action queued, no timer running, no bytes on their way)\n",
+            stderr);
+        std::abort();
+    }
+    Step();
 }
+
+void Post(std::function<void()> action) {
+    Schedule(NowMs(), std::move(action));
+}
+
+}  // namespace orv_rt::face
 
 double Timer() {
     return S().nowMs / 1000.0;
