@@ -1,4 +1,5 @@
-// The virtual clock and the event processing of the memory runtime.
+// The memory runtime's face of the panel model: the virtual clock, the event
+// processing and the timers' ticks on it; nothing shows the panels.
 //
 // Time passes only when the program or a test lets it: Delay moves the clock
 // on, a serial read moves it to the arrival of the bytes it waits for (or to
@@ -6,12 +7,11 @@
 // loop of RunUserInterface, the driver's WaitUntil and Pump, the waits of an
 // in-memory sensor) runs what is due, or first moves the clock to the next
 // event, at most 10 ms on. Due are: the receive notification of a port whose
-// input queue holds its notify count (again at the next step while it does,
-// never nested in itself and never inside a serial read), the closing of a
-// port whose line vanished, actions queued with rt_test::After, and the ticks
-// of enabled timer controls (never nested in the same timer's tick). A step
-// runs what was due when it began: anything that becomes due meanwhile waits
-// for the next step, as in the event loop of the real runtime.
+// input queue holds its notify count, the closing of a port whose line
+// vanished, and the actions queued (rt_test::After, the model's posted
+// events, the ticks of enabled timer controls). A step runs what was due when
+// it began: anything that becomes due meanwhile waits for the next step, as
+// in the event loop of the real runtime.
 //
 // As in the real runtime, a termination request (SIGTERM, SIGINT) becomes a
 // close request of every panel at the next step, and a second one ends the
@@ -38,15 +38,12 @@ namespace {
 // The clock starts at an arbitrary point, as a steady clock does.
 constexpr double kStartMs = 1.0e6;
 
-struct Scheduled {
-    double atMs;
-    std::uint64_t seq;
-    std::function<void()> action;
-};
+enum class Engine { None, Console, Panels };
 
 struct State {
     double nowMs = kStartMs;
-    std::vector<Scheduled> scheduled;
+    // Actions queued, by the time they are due and the order they were queued.
+    std::map<std::pair<double, std::uint64_t>, std::function<void()>> scheduled;
     std::uint64_t nextSeq = 0;
     Engine engine = Engine::None;
     int argc = 1;
@@ -101,28 +98,21 @@ void DeliverTermination() {
 }
 
 double ScheduledNextMs() {
-    double next = kNever;
-    for (const Scheduled& s : S().scheduled)
-        next = std::min(next, s.atMs);
-    return next;
+    return S().scheduled.empty() ? kNever : S().scheduled.begin()->first.first;
 }
 
-// The scheduled action due by `limitMs` that was queued before `seqLimit`,
-// earliest first; removed from the queue.
-bool TakeScheduled(double limitMs, std::uint64_t seqLimit, Scheduled* out) {
-    auto& list = S().scheduled;
-    auto best = list.end();
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        if (it->atMs > limitMs || it->seq >= seqLimit)
-            continue;
-        if (best == list.end() || it->atMs < best->atMs || (it->atMs == best->atMs && it->seq < best->seq))
-            best = it;
+// The earliest action due by `limitMs` that was queued before `seqLimit`,
+// taken from the queue; an empty function when there is none.
+std::function<void()> TakeScheduled(double limitMs, std::uint64_t seqLimit) {
+    auto& queue = S().scheduled;
+    for (auto it = queue.begin(); it != queue.end() && it->first.first <= limitMs; ++it) {
+        if (it->first.second < seqLimit) {
+            std::function<void()> action = std::move(it->second);
+            queue.erase(it);
+            return action;
+        }
     }
-    if (best == list.end())
-        return false;
-    *out = std::move(*best);
-    list.erase(best);
-    return true;
+    return {};
 }
 
 bool DueNow() {
@@ -136,9 +126,8 @@ void RunDue() {
     DeliverTermination();
     SerialRun();
     // Actions and ticks due when the step began, in the order they fell due.
-    Scheduled s;
-    while (TakeScheduled(t, seqLimit, &s))
-        s.action();
+    while (std::function<void()> action = TakeScheduled(t, seqLimit))
+        action();
 }
 
 // The next tick of timer `timer` in its run `run`, at `atMs`.
@@ -153,6 +142,17 @@ void ScheduleTick(std::pair<int, int> timer, int run, double atMs, int intervalM
         ScheduleTick(timer, run, next > S().nowMs ? next : S().nowMs + intervalMs, intervalMs);
         orv_rt::Tick(timer.first, timer.second);
     });
+}
+
+void SwitchTimer(int panel, int control, bool running, int intervalMs) {
+    if (!running) {
+        S().timers.erase({panel, control});
+        return;
+    }
+    const int run = ++S().timerRuns;
+    S().timers[{panel, control}] = run;
+    const int interval = std::max(1, intervalMs);
+    ScheduleTick({panel, control}, run, S().nowMs + interval, interval);
 }
 
 // Whether anything at all can still happen without the test acting.
@@ -183,30 +183,11 @@ void Step(double limitMs) {
 }
 
 void Schedule(double atMs, std::function<void()> action) {
-    S().scheduled.push_back({std::max(atMs, S().nowMs), S().nextSeq++, std::move(action)});
+    S().scheduled.emplace(std::make_pair(std::max(atMs, S().nowMs), S().nextSeq++), std::move(action));
 }
 
 void DropScheduled() {
     S().scheduled.clear();
-}
-
-Engine& EngineKind() {
-    return S().engine;
-}
-
-void TimerSwitched(int panel, int control, bool running, int intervalMs) {
-    if (!running) {
-        S().timers.erase({panel, control});
-        return;
-    }
-    const int run = ++S().timerRuns;
-    S().timers[{panel, control}] = run;
-    const int interval = std::max(1, intervalMs);
-    ScheduleTick({panel, control}, run, S().nowMs + interval, interval);
-}
-
-void ForgetTimers(int panel) {
-    std::erase_if(S().timers, [panel](const auto& t) { return t.first.first == panel; });
 }
 
 }  // namespace orv_mem
@@ -277,6 +258,42 @@ void RunEvents() {
 
 void Post(std::function<void()> action) {
     Schedule(NowMs(), std::move(action));
+}
+
+// Nothing shows the panels: only a timer's state matters here.
+bool Build(Panel&, const std::string&) {
+    return true;
+}
+
+void Show(Panel& p, Control& c, int what) {
+    if (what == ATR_TIMER_ENABLED)
+        SwitchTimer(p.handle, c.id, c.running, c.intervalMs);
+}
+
+void Add(Panel&, Control&, int, int) {}
+
+void Display(Panel&) {}
+
+void Discard(Panel& p) {
+    std::erase_if(S().timers, [&p](const auto& t) { return t.first.first == p.handle; });
+}
+
+void BeforeLeftClick(int, int) {}
+
+void QuitAsked() {}
+
+// Without a screen there is no picture to take: the chart is saved as a
+// one-pixel white PNG, so the file, its name and the failures are those of
+// the real runtime.
+bool ChartPicture(Panel&, Control&, std::string* png) {
+    static constexpr unsigned char kPixel[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+        0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+        0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54, 0x78,
+        0x9C, 0x63, 0xF8, 0xFF, 0xFF, 0x3F, 0x00, 0x05, 0xFE, 0x02, 0xFE, 0x0D, 0xEF, 0x46,
+        0xB8, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    png->assign(reinterpret_cast<const char*>(kPixel), sizeof kPixel);
+    return true;
 }
 
 }  // namespace orv_rt::face

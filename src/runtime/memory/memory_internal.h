@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "runtime/runtime.h"
-#include "runtime/testing/rt_testing.h"
 
 namespace orv_mem {
 
@@ -36,15 +35,6 @@ void Step(double limitMs = kNever);
 void Schedule(double atMs, std::function<void()> action);
 void DropScheduled();
 
-// Engine state.
-enum class Engine { None, Console, Panels };
-Engine& EngineKind();
-
-// The ticks of the enabled timer controls: timer `control` of `panel` was
-// switched on or off (its ticks count from now), or its panel discarded.
-void TimerSwitched(int panel, int control, bool running, int intervalMs);
-void ForgetTimers(int panel);
-
 // ---------------------------------------------------------------------------
 // Serial ports (hooks for the event processing)
 // ---------------------------------------------------------------------------
@@ -61,13 +51,5 @@ void SerialRun();
 // Whether bytes are still on their way to any open port.
 bool SerialBusy();
 void CloseAllPorts();
-
-// ---------------------------------------------------------------------------
-// The test driver's file dialog
-// ---------------------------------------------------------------------------
-
-// Answers queued by the test driver, and what the last dialog was asked to show.
-rt_test::FileDialogInfo& LastFileDialog();
-std::deque<std::string>& DialogAnswers();
 
 }  // namespace orv_mem

@@ -6,11 +6,17 @@
 // clock. A dimmed control takes nothing. Focus events are not delivered.
 #include "runtime/testing/rt_testing.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <deque>
 #include <string>
 
+#include "runtime/files/files_internal.h"
 #include "runtime/memory/memory_internal.h"
 #include "runtime/model/panel_model.h"
 
@@ -43,6 +49,17 @@ void ComeUp(int panel, int control) {
 void ClickButton(int panel, int control) {
     ButtonPressed(panel, control);
     ComeUp(panel, control);
+}
+
+// The file dialog's answers, queued by the test, and what it last showed.
+struct DialogRecord {
+    FileDialogInfo last;
+    std::deque<std::string> answers;
+};
+
+DialogRecord& Dialogs() {
+    static DialogRecord d;
+    return d;
 }
 
 // How a spin box judges the text typed so far.
@@ -182,16 +199,15 @@ std::vector<std::string> RingLabels(int panel, int control) {
 }
 
 void AnswerNextFileDialog(const std::string& path) {
-    orv_mem::DialogAnswers().push_back(path);
+    Dialogs().answers.push_back(path);
 }
 
 FileDialogInfo LastFileDialog() {
-    return orv_mem::LastFileDialog();
+    return Dialogs().last;
 }
 
 void Reset() {
-    orv_mem::DialogAnswers().clear();
-    orv_mem::LastFileDialog() = {};
+    Dialogs() = {};
     orv_mem::DropScheduled();
     orv_mem::CloseAllPorts();
     ResetPanels();
@@ -199,3 +215,32 @@ void Reset() {
 }
 
 }  // namespace rt_test
+
+// The file dialog, answered at once by the test driver.
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
+                    const char* title, int buttonLabel, int restrictDirectory, int /*restrictExtension*/,
+                    int /*allowCancel*/, int /*allowMakeDirectory*/, char* pathName) {
+    if (!pathName)
+        return orv_rt::ERR_BAD_VALUE;
+    if (!orv_rt::face::Ready())
+        return orv_rt::ERR_NO_ENGINE;
+    auto text = [](const char* t) { return std::string(t ? t : ""); };
+    rt_test::DialogRecord& d = rt_test::Dialogs();
+    d.last = {text(title), text(defaultDirectory), text(defaultFileSpec), text(fileTypeList), buttonLabel,
+              true};
+    // The dialog is answered at once from the test's queue; a quit asked for
+    // before it opened cancels it, and so does an empty queue.
+    std::string answer;
+    if (!orv_rt::QuitPending() && !d.answers.empty()) {
+        answer = d.answers.front();
+        d.answers.pop_front();
+    }
+    // What the real dialog accepts: a file name (a directory is entered, not
+    // chosen) in a directory that exists; for loading, an existing file.
+    const QFileInfo info(QFile::decodeName(answer.c_str()));
+    const bool taken = !answer.empty() && !info.isDir() && QFileInfo(info.absolutePath()).isDir() &&
+                       (buttonLabel != BUTTON_LOAD || info.exists());
+    return orv_rt::TakeChosenFile(taken ? info.absoluteFilePath() : QString(),
+                                  QFile::decodeName(d.last.directory.c_str()), restrictDirectory != 0,
+                                  pathName);
+}

@@ -206,6 +206,10 @@ std::string TextOf(const Control& c) {
     }
 }
 
+namespace {
+
+// Builds a panel's controls from the panel file's contents, binding callback
+// names through the program's table.
 void BuildPanel(Panel& p, const PanelContents& contents, const char* file) {
     if (const PanelProperty* cb = FindProperty(contents.rootProperties, "callback"); cb && !cb->text.empty())
         if (const CallbackEntry* e = Bind(cb->text, true, file))
@@ -237,6 +241,8 @@ void BuildPanel(Panel& p, const PanelContents& contents, const char* file) {
             std::fprintf(stderr, "panel file %s: control number %d used twice\n", file, number);
     }
 }
+
+}  // namespace
 
 void ResetPanels() {
     for (int h : PanelHandles())

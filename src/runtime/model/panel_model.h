@@ -22,8 +22,6 @@
 
 namespace orv_rt {
 
-struct PanelContents;
-
 // Control numbers handed out by NewCtrl start above this.
 constexpr int FIRST_NEW_CTRL = 100;
 
@@ -109,9 +107,6 @@ int StatusOf(int panel, int control, Control** out);
 // The text a control shows (a ring: its entry; a number: its value).
 std::string TextOf(const Control& c);
 
-// Builds a panel's controls from the panel file's contents, binding callback
-// names through the program's table.
-void BuildPanel(Panel& p, const PanelContents& contents, const char* file);
 // Discards every panel and forgets a pending quit (test isolation).
 void ResetPanels();
 
