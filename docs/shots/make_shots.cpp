@@ -36,7 +36,7 @@ QString g_out;
 int g_failures = 0;
 
 QWidget* Window() {
-    return orv_rt::FindPanel(orv::panelHandle)->window;
+    return orv_rt::PanelWindow(orv::panelHandle);
 }
 
 void Shot(const char* name) {

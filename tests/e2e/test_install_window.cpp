@@ -24,14 +24,14 @@ class ScaledWindow : public orv_test::App, public ::testing::WithParamInterface<
     // The scaling must be in place before the toolkit starts.
     void BeforeStartUp() override { setenv("QT_SCALE_FACTOR", GetParam(), 1); }
 
-    QWidget* Window() { return orv_rt::FindPanel(panel())->window; }
+    QWidget* Window() { return orv_rt::PanelWindow(panel()); }
 
     // The info texts that start-up creates in the header band.
     std::vector<QLabel*> HeaderTexts() {
         std::vector<QLabel*> out;
         for (const auto& [id, ctrl] : orv_rt::FindPanel(panel())->controls)
             if (id > orv_rt::FIRST_NEW_CTRL)
-                if (auto* l = qobject_cast<QLabel*>(ctrl.widget.data()))
+                if (auto* l = qobject_cast<QLabel*>(orv_rt::WidgetOf(ctrl)))
                     out.push_back(l);
         return out;
     }
@@ -116,7 +116,7 @@ int ControlOfFocus(int panel) {
     QWidget* f = QApplication::focusWidget();
     for (QWidget* w = f; w; w = w->parentWidget())
         for (const auto& [id, ctrl] : orv_rt::FindPanel(panel)->controls)
-            if (ctrl.widget == w)
+            if (orv_rt::WidgetOf(ctrl) == w)
                 return id;
     return 0;
 }
@@ -128,7 +128,7 @@ using KeyboardWindow = orv_test::App;
 // comes back.
 TEST_F(KeyboardWindow, TabReachesEveryControlInReadingOrder) {
     DisplayPanel(panel());
-    QWidget* window = orv_rt::FindPanel(panel())->window;
+    QWidget* window = orv_rt::PanelWindow(panel());
     QApplication::setActiveWindow(window);
     orv_rt::ControlWidget(panel(), orv::DropDCom)->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(rt_test::WaitUntil([&] { return ControlOfFocus(panel()) == orv::DropDCom; }, 2000));

@@ -254,6 +254,13 @@ TEST_F(MemoryRuntime, ControlsDeliverTheEventsOfTheRealWidgetsInOrder) {
     rt_test::Click(panel, kFile);
     EXPECT_EQ(g_events, (S{{kFile, EVT_LEFT_CLICK}, {kFile, EVT_VALUE_CHANGED}, {kFile, EVT_COMMIT}}));
     EXPECT_EQ(rt_test::Int(panel, kFile), 1);
+    // An assistive tool's press: the same events, from the event processing.
+    g_events.clear();
+    rt_test::After(0, [] { EXPECT_EQ(g_events.size(), 0u) << "not inside the tool's request"; });
+    rt_test::PressAction(panel, kFile);
+    EXPECT_EQ(g_events, (S{{kFile, EVT_LEFT_CLICK}, {kFile, EVT_VALUE_CHANGED}, {kFile, EVT_COMMIT}}));
+    EXPECT_EQ(rt_test::Int(panel, kFile), 0);
+    rt_test::Click(panel, kFile);
     g_events.clear();
     rt_test::ChooseRing(panel, kRing, 2);
     rt_test::ChooseRing(panel, kRing, 2);

@@ -147,7 +147,7 @@ TEST_F(RuntimePanel, PanelFileHasEveryControlWithItsKindAndStoredValue) {
     EXPECT_EQ(Widget(BTNSend)->accessibleName(), "Send");
     // A screen reader announces a labelled field by the label the eye sees.
     int labelled = 0;
-    for (QLabel* label : orv_rt::FindPanel(panel)->window->findChildren<QLabel*>()) {
+    for (QLabel* label : orv_rt::PanelWindow(panel)->findChildren<QLabel*>()) {
         if (!label->buddy())
             continue;
         ++labelled;
@@ -577,7 +577,7 @@ TEST_F(RuntimePanel, InfoLabelsSitInTheHeaderBandClearOfEveryControl) {
                           {"Tel. line", 15, 36, 11},
                           {"Orvan-A-Scope", 175, 30, 18},
                           {"V1.0", 280, 36, 11}};
-    QWidget* window = orv_rt::FindPanel(panel)->window;
+    QWidget* window = orv_rt::PanelWindow(panel);
     window->resize(1280, 900);
     rt_test::Pump(20);
     std::vector<int> ids;
@@ -606,9 +606,10 @@ TEST_F(RuntimePanel, InfoLabelsSitInTheHeaderBandClearOfEveryControl) {
         EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));  // not clipped
         EXPECT_TRUE(band->geometry().contains(label->geometry())) << infos[k].text;
         for (const auto& [id, ctrl] : orv_rt::FindPanel(panel)->controls) {
-            if (id > orv_rt::FIRST_NEW_CTRL || !ctrl.widget->isVisible())
+            if (id > orv_rt::FIRST_NEW_CTRL || !orv_rt::WidgetOf(ctrl)->isVisible())
                 continue;
-            const QRect r(ctrl.widget->mapTo(window, QPoint(0, 0)), ctrl.widget->size());
+            const QRect r(orv_rt::WidgetOf(ctrl)->mapTo(window, QPoint(0, 0)),
+                          orv_rt::WidgetOf(ctrl)->size());
             EXPECT_FALSE(r.intersects(label->geometry())) << infos[k].text << " overlaps control " << id;
         }
     }

@@ -15,6 +15,13 @@ namespace orv_rt {
 // when `clearOnRefusal` is false. ERR_BAD_VALUE for a null buffer.
 int CopyPath(const QString& path, char* out, bool clearOnRefusal = true);
 
+// Hands the answer of a file dialog to the caller: `chosen` is an absolute
+// path, or empty when the dialog was cancelled. FILESEL_NONE (also for a file
+// outside `directory` when `restrictDirectory`) with an empty buffer;
+// FILESEL_EXISTING or FILESEL_NEW with the path in the caller's buffer of
+// MAX_PATHNAME_LEN; FILESEL_ERR_TOO_LONG with the buffer left as it was.
+int TakeChosenFile(const QString& chosen, const QString& directory, bool restrictDirectory, char* pathName);
+
 // Takes the current directory as the project directory (at engine start).
 void RememberProjectDir();
 

@@ -435,3 +435,40 @@ int GetInQLen(int port) {
     const auto n = static_cast<long long>(p->in.size()) + face::Pending(port);
     return static_cast<int>(std::min<long long>(n, std::numeric_limits<int>::max()));
 }
+
+void LineLogVerdict(int port, int verdict, const char* bytes, int count, unsigned request) {
+    if (!face::LogOn())
+        return;
+    const std::string req = std::to_string(request);
+    std::string what;
+    switch (verdict) {
+        case LINE_REPLY:
+            what = "reply to #" + req;
+            break;
+        case LINE_NOTIFIED:
+            what = "taken by the notification";
+            break;
+        case LINE_LATE:
+            what = "late reply to #" + req + ", dropped";
+            break;
+        case LINE_NOISE:
+            what = "noise, " + std::to_string(count) + " bytes dropped";
+            break;
+        case LINE_AMBIGUOUS:
+            what = "no whole frames, " + std::to_string(count) + " bytes dropped";
+            break;
+        case LINE_CUT:
+            what = "frame cut short, " + std::to_string(count) + " bytes dropped";
+            break;
+        case LINE_REQUEST:
+            what = "request #" + req;
+            break;
+        default:
+            what = "verdict " + std::to_string(verdict);
+            break;
+    }
+    const int shown = bytes != nullptr ? std::clamp(count, 0, 36) : 0;
+    if (shown > 0)
+        what += ": " + Hex(bytes, static_cast<std::size_t>(shown)) + (shown < count ? " ..." : "");
+    Note(port, what);
+}

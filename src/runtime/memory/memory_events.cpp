@@ -1,4 +1,5 @@
-// The virtual clock and the event processing of the memory runtime.
+// The memory runtime's face of the panel model: the virtual clock, the event
+// processing and the timers' ticks on it; nothing shows the panels.
 //
 // Time passes only when the program or a test lets it: Delay moves the clock
 // on, a serial read moves it to the arrival of the bytes it waits for (or to
@@ -6,12 +7,11 @@
 // loop of RunUserInterface, the driver's WaitUntil and Pump, the waits of an
 // in-memory sensor) runs what is due, or first moves the clock to the next
 // event, at most 10 ms on. Due are: the receive notification of a port whose
-// input queue holds its notify count (again at the next step while it does,
-// never nested in itself and never inside a serial read), the closing of a
-// port whose line vanished, actions queued with rt_test::After, and the ticks
-// of enabled timer controls (never nested in the same timer's tick). A step
-// runs what was due when it began: anything that becomes due meanwhile waits
-// for the next step, as in the event loop of the real runtime.
+// input queue holds its notify count, the closing of a port whose line
+// vanished, and the actions queued (rt_test::After, the model's posted
+// events, the ticks of enabled timer controls). A step runs what was due when
+// it began: anything that becomes due meanwhile waits for the next step, as
+// in the event loop of the real runtime.
 //
 // As in the real runtime, a termination request (SIGTERM, SIGINT) becomes a
 // close request of every panel at the next step, and a second one ends the
@@ -24,10 +24,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 #include "runtime/files/files_internal.h"
 #include "runtime/memory/memory_internal.h"
-#include "runtime/runtime.h"
+#include "runtime/model/panel_model.h"
 
 namespace orv_mem {
 
@@ -36,21 +38,19 @@ namespace {
 // The clock starts at an arbitrary point, as a steady clock does.
 constexpr double kStartMs = 1.0e6;
 
-struct Scheduled {
-    double atMs;
-    std::uint64_t seq;
-    std::function<void()> action;
-};
+enum class Engine { None, Console, Panels };
 
 struct State {
     double nowMs = kStartMs;
-    std::vector<Scheduled> scheduled;
+    // Actions queued, by the time they are due and the order they were queued.
+    std::map<std::pair<double, std::uint64_t>, std::function<void()>> scheduled;
     std::uint64_t nextSeq = 0;
     Engine engine = Engine::None;
-    int depth = 0;
-    bool quitRequested = false;
-    int quitCode = 0;
     int argc = 1;
+    // The running timer controls (panel, control): the number of their
+    // switching on, which their scheduled ticks carry.
+    std::map<std::pair<int, int>, int> timers;
+    int timerRuns = 0;
 };
 
 State& S() {
@@ -94,42 +94,30 @@ void DeliverTermination() {
             std::signal(sig, SIG_DFL);
     }
 #endif
-    for (int h : PanelHandles())
-        DeliverPanel(h, EVT_CLOSE);
+    orv_rt::CloseEveryPanel();
 }
 
 double ScheduledNextMs() {
-    double next = kNever;
-    for (const Scheduled& s : S().scheduled)
-        next = std::min(next, s.atMs);
-    return next;
+    return S().scheduled.empty() ? kNever : S().scheduled.begin()->first.first;
 }
 
-// The scheduled action due by `limitMs` that was queued before `seqLimit`,
-// earliest first; removed from the queue.
-bool TakeScheduled(double limitMs, std::uint64_t seqLimit, Scheduled* out) {
-    auto& list = S().scheduled;
-    auto best = list.end();
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        if (it->atMs > limitMs || it->seq >= seqLimit)
-            continue;
-        if (best == list.end() || it->atMs < best->atMs || (it->atMs == best->atMs && it->seq < best->seq))
-            best = it;
+// The earliest action due by `limitMs` that was queued before `seqLimit`,
+// taken from the queue; an empty function when there is none.
+std::function<void()> TakeScheduled(double limitMs, std::uint64_t seqLimit) {
+    auto& queue = S().scheduled;
+    for (auto it = queue.begin(); it != queue.end() && it->first.first <= limitMs; ++it) {
+        if (it->first.second < seqLimit) {
+            std::function<void()> action = std::move(it->second);
+            queue.erase(it);
+            return action;
+        }
     }
-    if (best == list.end())
-        return false;
-    *out = std::move(*best);
-    list.erase(best);
-    return true;
+    return {};
 }
 
 bool DueNow() {
     const double now = S().nowMs;
-    if (g_termRequested || SerialDue() || ScheduledNextMs() <= now)
-        return true;
-    int panel = 0, control = 0;
-    double due = 0;
-    return NextTick(now, &panel, &control, &due);
+    return g_termRequested || SerialDue() || ScheduledNextMs() <= now;
 }
 
 void RunDue() {
@@ -138,41 +126,38 @@ void RunDue() {
     DeliverTermination();
     SerialRun();
     // Actions and ticks due when the step began, in the order they fell due.
-    for (;;) {
-        int panel = 0, control = 0;
-        double tickMs = kNever;
-        const bool tick = NextTick(t, &panel, &control, &tickMs);
-        double actionMs = kNever;
-        for (const Scheduled& s : S().scheduled)
-            if (s.seq < seqLimit)
-                actionMs = std::min(actionMs, s.atMs);
-        if (!tick && actionMs > t)
-            break;
-        if (actionMs <= tickMs) {
-            Scheduled s;
-            if (TakeScheduled(t, seqLimit, &s))
-                s.action();
-            continue;
-        }
-        Control* c = FindControl(panel, control);
+    while (std::function<void()> action = TakeScheduled(t, seqLimit))
+        action();
+}
+
+// The next tick of timer `timer` in its run `run`, at `atMs`.
+void ScheduleTick(std::pair<int, int> timer, int run, double atMs, int intervalMs) {
+    Schedule(atMs, [=] {
+        const auto it = S().timers.find(timer);
+        if (it == S().timers.end() || it->second != run)
+            return;  // switched off (and maybe on again) since
         // The next tick counts from this one; a tick missed while the clock
         // jumped (a long Delay or read) is not made up for.
-        const double interval = std::max(1, c->intervalMs);
-        c->dueMs += interval;
-        if (c->dueMs <= S().nowMs)
-            c->dueMs = S().nowMs + interval;
-        if (c->busy)
-            continue;  // the tick's callback processes events: not re-entered
-        c->busy = true;
-        DeliverCtrl(panel, control, EVT_TIMER_TICK, false);
-        if (Control* again = FindControl(panel, control))
-            again->busy = false;
+        const double next = atMs + intervalMs;
+        ScheduleTick(timer, run, next > S().nowMs ? next : S().nowMs + intervalMs, intervalMs);
+        orv_rt::Tick(timer.first, timer.second);
+    });
+}
+
+void SwitchTimer(int panel, int control, bool running, int intervalMs) {
+    if (!running) {
+        S().timers.erase({panel, control});
+        return;
     }
+    const int run = ++S().timerRuns;
+    S().timers[{panel, control}] = run;
+    const int interval = std::max(1, intervalMs);
+    ScheduleTick({panel, control}, run, S().nowMs + interval, interval);
 }
 
 // Whether anything at all can still happen without the test acting.
 bool SomethingCanHappen() {
-    return g_termRequested || !S().scheduled.empty() || AnyTimerRunning() || SerialDue() || SerialBusy();
+    return g_termRequested || !S().scheduled.empty() || SerialDue() || SerialBusy();
 }
 
 }  // namespace
@@ -189,7 +174,7 @@ void AdvanceTo(double ms) {
 void Step(double limitMs) {
     SerialPoll();
     if (!DueNow()) {
-        double next = std::min({SerialNextMs(), ScheduledNextMs(), TimersNextMs()});
+        double next = std::min(SerialNextMs(), ScheduledNextMs());
         next = std::min({next, S().nowMs + kMaxStepMs, std::max(limitMs, S().nowMs)});
         AdvanceTo(next);
         SerialPoll();
@@ -198,24 +183,11 @@ void Step(double limitMs) {
 }
 
 void Schedule(double atMs, std::function<void()> action) {
-    S().scheduled.push_back({std::max(atMs, S().nowMs), S().nextSeq++, std::move(action)});
+    S().scheduled.emplace(std::make_pair(std::max(atMs, S().nowMs), S().nextSeq++), std::move(action));
 }
 
 void DropScheduled() {
     S().scheduled.clear();
-}
-
-Engine& EngineKind() {
-    return S().engine;
-}
-int& Depth() {
-    return S().depth;
-}
-bool& QuitRequested() {
-    return S().quitRequested;
-}
-int& QuitCode() {
-    return S().quitCode;
 }
 
 }  // namespace orv_mem
@@ -240,6 +212,7 @@ void StartEngine(int argc, char* argv[], Engine kind) {
     if (s.engine == Engine::None) {
         s.engine = kind;
         orv_rt::RememberProjectDir();
+        orv_rt::RecordStatusLines(true);  // this runtime runs tests only
         if (kind == Engine::Panels)
             WatchTermination();
     }
@@ -259,36 +232,71 @@ int InitEngine(int argc, char* argv[]) {
 
 int ProcessSystemEvents() {
     if (S().engine == Engine::None)
-        return ERR_NO_ENGINE;
+        return orv_rt::ERR_NO_ENGINE;
     Step();
     return 0;
 }
 
-int RunUserInterface() {
-    State& s = S();
-    if (s.engine != Engine::Panels)
-        return ERR_NO_ENGINE;
-    while (!(s.quitRequested && s.depth == 0)) {
-        if (!s.quitRequested && !SomethingCanHappen()) {
-            // The real loop would wait for the operator forever; a test that
-            // gets here has nothing queued that could ever end it.
-            std::fputs(
-                "memory runtime: RunUserInterface waits for nothing that can come "
-                "(no action queued, no timer running, no bytes on their way)\n",
-                stderr);
-            std::abort();
-        }
-        Step();
-    }
-    s.quitRequested = false;
-    return s.quitCode;
+namespace orv_rt::face {
+
+bool Ready() {
+    return S().engine == Engine::Panels;
 }
 
-int QuitUserInterface(int code) {
-    S().quitRequested = true;
-    S().quitCode = code;
-    return 0;
+void RunEvents() {
+    if (!QuitPending() && !SomethingCanHappen()) {
+        // The real loop would wait for the operator forever; a test that
+        // gets here has nothing queued that could ever end it.
+        std::fputs(
+            "memory runtime: RunUserInterface waits for nothing that can come "
+            "(no action queued, no timer running, no bytes on their way)\n",
+            stderr);
+        std::abort();
+    }
+    Step();
 }
+
+void Post(std::function<void()> action) {
+    Schedule(NowMs(), std::move(action));
+}
+
+// Nothing shows the panels: only a timer's state matters here.
+bool Build(Panel&, const std::string&) {
+    return true;
+}
+
+void Show(Panel& p, Control& c, int what) {
+    if (what == ATR_TIMER_ENABLED)
+        SwitchTimer(p.handle, c.id, c.running, c.intervalMs);
+}
+
+void Add(Panel&, Control&, int, int) {}
+
+void Display(Panel&) {}
+
+void Discard(Panel& p) {
+    std::erase_if(S().timers, [&p](const auto& t) { return t.first.first == p.handle; });
+}
+
+void BeforeLeftClick(int, int) {}
+
+void QuitAsked() {}
+
+// Without a screen there is no picture to take: the chart is saved as a
+// one-pixel white PNG, so the file, its name and the failures are those of
+// the real runtime.
+bool ChartPicture(Panel&, Control&, std::string* png) {
+    static constexpr unsigned char kPixel[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+        0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+        0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00, 0x0C, 0x49, 0x44, 0x41, 0x54, 0x78,
+        0x9C, 0x63, 0xF8, 0xFF, 0xFF, 0x3F, 0x00, 0x05, 0xFE, 0x02, 0xFE, 0x0D, 0xEF, 0x46,
+        0xB8, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    png->assign(reinterpret_cast<const char*>(kPixel), sizeof kPixel);
+    return true;
+}
+
+}  // namespace orv_rt::face
 
 double Timer() {
     return S().nowMs / 1000.0;

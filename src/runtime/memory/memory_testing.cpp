@@ -1,53 +1,65 @@
-// Test driver of the memory runtime: the operator's actions on the in-memory
-// controls, delivered in the order the real driver delivers them on the real
-// widgets, and waits on the virtual clock.
-//
-//   click on a button      left click, then commit (on the release)
-//   click on a radio       left click, then value changed and commit
-//   click on anything else left click
-//   keyboard activation    a button: left click, then commit (a radio: value
-//                          changed and commit)
-//   ring choice            value changed when the entry changed, then commit
-//   ring opened            a port ring: the ports refreshed and relabelled
-//   numeric entry          value changed and commit, when the value changed
-//   close request          close, to the panel's callback
-//
-// A dimmed control delivers nothing and takes nothing. Focus events are not
-// delivered.
+// Test driver of the memory runtime: the operator's actions fed into the
+// panel model as the widgets feed them (a click: press, release; keyboard
+// activation: a left click, then the button clicked; an assistive tool's
+// action: the button clicked, its events from the event processing; a typed
+// number: the keys the spin box takes, then Enter), and waits on the virtual
+// clock. A dimmed control takes nothing. Focus events are not delivered.
 #include "runtime/testing/rt_testing.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <deque>
 #include <string>
 
+#include "runtime/files/files_internal.h"
 #include "runtime/memory/memory_internal.h"
-#include "runtime/runtime.h"
+#include "runtime/model/panel_model.h"
 
 namespace rt_test {
 
 namespace {
 
-using namespace orv_mem;
+using namespace orv_rt;
 
-bool IsButton(const Control& c) {
-    return c.kind == Kind::Button || c.kind == Kind::Radio;
+// A control the operator can work: there and not dimmed.
+Control* Live(int panel, int control) {
+    Control* c = FindControl(panel, control);
+    return c && !c->dimmed ? c : nullptr;
 }
 
-// What a button does when it is clicked: a toggle changes its value first.
-void Activate(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->dimmed)
-        return;
-    if (c->checkable) {
-        c->checked = !c->checked;
-        if (c->kind == Kind::Radio) {
-            DeliverCtrl(panel, control, EVT_VALUE_CHANGED);
-            if (!FindControl(panel, control))
-                return;
-        }
-    }
-    DeliverCtrl(panel, control, EVT_COMMIT);
+bool IsButton(const Control* c) {
+    return c && (c->kind == Kind::Button || c->kind == Kind::Radio);
+}
+
+// A button that is down comes up as a click does it: a toggle changes its
+// state first, then the button is released and clicked.
+void ComeUp(int panel, int control) {
+    if (const Control* c = FindControl(panel, control); c && c->checkable)
+        ButtonToggled(panel, control, !c->checked);
+    ButtonReleased(panel, control);
+    ButtonClicked(panel, control);
+}
+
+// A button clicked without the mouse: it goes down and comes up at once.
+void ClickButton(int panel, int control) {
+    ButtonPressed(panel, control);
+    ComeUp(panel, control);
+}
+
+// The file dialog's answers, queued by the test, and what it last showed.
+struct DialogRecord {
+    FileDialogInfo last;
+    std::deque<std::string> answers;
+};
+
+DialogRecord& Dialogs() {
+    static DialogRecord d;
+    return d;
 }
 
 // How a spin box judges the text typed so far.
@@ -77,62 +89,55 @@ void Click(int panel, int control) {
 }
 
 void Press(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->dimmed)
+    if (!Live(panel, control))
         return;
-    DeliverCtrl(panel, control, EVT_LEFT_CLICK);
-    c = FindControl(panel, control);
-    if (c && !c->dimmed && IsButton(*c))
-        c->down = true;
+    LeftClick(panel, control);
+    if (IsButton(Live(panel, control)))
+        ButtonPressed(panel, control);
 }
 
 void Release(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    if (!c || !c->down)
-        return;
-    c->down = false;
-    Activate(panel, control);
+    PressEnded(panel, control);
+    if (const Control* c = FindControl(panel, control); c && c->down)
+        ComeUp(panel, control);
 }
 
 void KeyActivate(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->dimmed || !IsButton(*c))
+    if (!IsButton(Live(panel, control)))
         return;
-    DeliverCtrl(panel, control, EVT_LEFT_CLICK);
-    Activate(panel, control);
+    LeftClick(panel, control);
+    if (Live(panel, control))
+        ClickButton(panel, control);
+    PressEnded(panel, control);
 }
 
 void PressAction(int panel, int control) {
-    // No mouse or key event: the left-click event comes with the button going down.
-    KeyActivate(panel, control);
+    // No mouse or key event: the events come from the event processing.
+    if (!IsButton(Live(panel, control)))
+        return;
+    ClickButton(panel, control);
+    WaitUntil(
+        [&] {
+            const Control* c = FindControl(panel, control);
+            return !c || c->queuedEvents == 0;
+        },
+        2000);
 }
 
 void ChooseRing(int panel, int control, int index) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->kind != Kind::Ring || c->dimmed || index < 0 || index >= static_cast<int>(c->items.size()))
-        return;
-    c->current = index;
-    const bool changed = index != c->lastRingIndex;
-    c->lastRingIndex = index;
-    if (changed) {
-        DeliverCtrl(panel, control, EVT_VALUE_CHANGED);
-        if (!FindControl(panel, control))
-            return;
-    }
-    DeliverCtrl(panel, control, EVT_COMMIT);
+    const Control* c = Live(panel, control);
+    if (c && c->kind == Kind::Ring && index >= 0 && index < static_cast<int>(c->items.size()))
+        RingPicked(panel, control, index);
 }
 
 void OpenRing(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->kind != Kind::Ring || c->dimmed || c->itemData.empty())
-        return;  // only a port ring's list changes when it opens
-    RefreshComPorts();
-    LabelPortRing(*c);
+    if (Live(panel, control))
+        RingOpened(panel, control);
 }
 
 void EnterNumber(int panel, int control, int value) {
-    Control* c = FindControl(panel, control);
-    if (!c || c->kind != Kind::Numeric || c->dimmed || c->readOnly)
+    const Control* c = Live(panel, control);
+    if (!c || c->kind != Kind::Numeric || c->readOnly)
         return;
     // Typed over the selected text, key by key: a key that would make the
     // text invalid (a number out of range) is refused, as the spin box does.
@@ -144,12 +149,8 @@ void EnterNumber(int panel, int control, int value) {
     if (Judge(text, c->minimum, c->maximum) != Entry::Acceptable)
         return;
     const int entered = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
-    if (entered == c->value)
-        return;
-    c->value = entered;
-    DeliverCtrl(panel, control, EVT_VALUE_CHANGED);
-    if (FindControl(panel, control))
-        DeliverCtrl(panel, control, EVT_COMMIT);
+    if (entered != c->value)
+        NumberEntered(panel, control, entered);
 }
 
 void RequestClose(int panel) {
@@ -157,44 +158,29 @@ void RequestClose(int panel) {
 }
 
 void After(int ms, std::function<void()> action) {
-    Schedule(NowMs() + std::max(ms, 0), std::move(action));
+    orv_mem::Schedule(orv_mem::NowMs() + std::max(ms, 0), std::move(action));
 }
 
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    const double deadline = NowMs() + std::max(timeoutMs, 0);
+    const double deadline = orv_mem::NowMs() + std::max(timeoutMs, 0);
     while (!cond()) {
-        if (NowMs() >= deadline)
+        if (orv_mem::NowMs() >= deadline)
             return cond();
-        Step(deadline);
+        orv_mem::Step(deadline);
     }
     return true;
 }
 
 void Pump(int ms) {
-    const double end = NowMs() + std::max(ms, 0);
+    const double end = orv_mem::NowMs() + std::max(ms, 0);
     do
-        Step(end);
-    while (NowMs() < end);
+        orv_mem::Step(end);
+    while (orv_mem::NowMs() < end);
 }
 
 std::string Text(int panel, int control) {
     const Control* c = FindControl(panel, control);
-    if (!c)
-        return {};
-    switch (c->kind) {
-        case Kind::Text:
-        case Kind::TextMsg:
-        case Kind::Button:
-        case Kind::Radio:
-        case Kind::Led:
-            return c->text;
-        case Kind::Ring:
-            return c->current >= 0 ? c->items[static_cast<std::size_t>(c->current)] : std::string();
-        case Kind::Numeric:
-            return std::to_string(c->value);
-        default:
-            return {};
-    }
+    return c ? TextOf(*c) : std::string();
 }
 
 bool Dimmed(int panel, int control) {
@@ -202,29 +188,9 @@ bool Dimmed(int panel, int control) {
     return c && c->dimmed;
 }
 
-bool TimerEnabled(int panel, int control) {
-    const Control* c = FindControl(panel, control);
-    return c && c->kind == Kind::Timer && c->running;
-}
-
 bool Visible(int panel) {
     const Panel* p = FindPanel(panel);
     return p && p->visible;
-}
-
-std::vector<double> TracePoints(int panel, int control, int trace) {
-    const Control* c = FindControl(panel, control);
-    if (!c || c->kind != Kind::Chart || trace < 1 || trace > static_cast<int>(c->traces.size()))
-        return {};
-    const auto& t = c->traces[static_cast<std::size_t>(trace - 1)];
-    return {t.begin(), t.end()};
-}
-
-int TraceColor(int panel, int control, int trace) {
-    const Control* c = FindControl(panel, control);
-    if (!c || c->kind != Kind::Chart || trace < 1 || trace > static_cast<int>(c->colors.size()))
-        return -1;
-    return c->colors[static_cast<std::size_t>(trace - 1)];
 }
 
 std::vector<std::string> RingLabels(int panel, int control) {
@@ -233,30 +199,48 @@ std::vector<std::string> RingLabels(int panel, int control) {
 }
 
 void AnswerNextFileDialog(const std::string& path) {
-    DialogAnswers().push_back(path);
+    Dialogs().answers.push_back(path);
 }
 
 FileDialogInfo LastFileDialog() {
-    const FileDialogRecord& r = orv_mem::LastFileDialog();
-    FileDialogInfo info;
-    info.title = r.title;
-    info.directory = r.directory;
-    info.defaultFile = r.defaultFile;
-    info.filter = r.filter;
-    info.button = r.button;
-    info.shown = r.shown;
-    return info;
-}
-
-std::vector<std::string> TakeStatusHistory() {
-    return orv_mem::TakeStatusHistory();
+    return Dialogs().last;
 }
 
 void Reset() {
-    DialogAnswers().clear();
-    DropScheduled();
-    CloseAllPorts();
-    ResetEngine();
+    Dialogs() = {};
+    orv_mem::DropScheduled();
+    orv_mem::CloseAllPorts();
+    ResetPanels();
+    TakeStatusLines();
 }
 
 }  // namespace rt_test
+
+// The file dialog, answered at once by the test driver.
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
+                    const char* title, int buttonLabel, int restrictDirectory, int /*restrictExtension*/,
+                    int /*allowCancel*/, int /*allowMakeDirectory*/, char* pathName) {
+    if (!pathName)
+        return orv_rt::ERR_BAD_VALUE;
+    if (!orv_rt::face::Ready())
+        return orv_rt::ERR_NO_ENGINE;
+    auto text = [](const char* t) { return std::string(t ? t : ""); };
+    rt_test::DialogRecord& d = rt_test::Dialogs();
+    d.last = {text(title), text(defaultDirectory), text(defaultFileSpec), text(fileTypeList), buttonLabel,
+              true};
+    // The dialog is answered at once from the test's queue; a quit asked for
+    // before it opened cancels it, and so does an empty queue.
+    std::string answer;
+    if (!orv_rt::QuitPending() && !d.answers.empty()) {
+        answer = d.answers.front();
+        d.answers.pop_front();
+    }
+    // What the real dialog accepts: a file name (a directory is entered, not
+    // chosen) in a directory that exists; for loading, an existing file.
+    const QFileInfo info(QFile::decodeName(answer.c_str()));
+    const bool taken = !answer.empty() && !info.isDir() && QFileInfo(info.absolutePath()).isDir() &&
+                       (buttonLabel != BUTTON_LOAD || info.exists());
+    return orv_rt::TakeChosenFile(taken ? info.absoluteFilePath() : QString(),
+                                  QFile::decodeName(d.last.directory.c_str()), restrictDirectory != 0,
+                                  pathName);
+}

@@ -1,17 +1,17 @@
-// Control values and attributes: reading and setting what the controls show,
-// new text messages and the fitting of their texts, and the drawing of changed
-// values before the program blocks.
+// The panel model on the widgets: values, texts, attributes and marks as the
+// controls show them, new text messages and the fitting of their texts, and
+// the drawing of changed values before the program blocks.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QSpinBox>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "runtime/core/diag.h"
@@ -64,101 +64,13 @@ void FitTextMessages(QWidget* parent) {
     }
 }
 
-void Refit(Control* c) {
-    if (c->kind != Kind::TextMsg || !c->widget)
+void Refit(const Control& c) {
+    if (c.kind != Kind::TextMsg)
         return;
-    FitTextMessages(c->widget->parentWidget());
-    if (TextBackdrop* b = BackdropOf(c->widget->parentWidget())) {
+    FitTextMessages(WidgetOf(c)->parentWidget());
+    if (TextBackdrop* b = BackdropOf(WidgetOf(c)->parentWidget())) {
         b->refresh();
         ShowNow(b);
-    }
-}
-
-int SetNumber(int panel, int control, double v) {
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    QWidget* w = c->widget;
-    const bool saved = S().programmatic;
-    S().programmatic = true;
-    int rc = 0;
-    switch (c->kind) {
-        case Kind::Numeric: {
-            auto* spin = static_cast<QSpinBox*>(w);
-            const double clamped =
-                std::clamp(std::round(v), double(spin->minimum()), double(spin->maximum()));
-            if (spin->value() != static_cast<int>(clamped)) {
-                spin->setValue(static_cast<int>(clamped));
-                ShowNow(w);
-            }
-            break;
-        }
-        case Kind::Led:
-            if (static_cast<Led*>(w)->setValue(v != 0 ? 1 : 0))
-                ShowNow(w);
-            break;
-        case Kind::Radio:
-        case Kind::Button: {
-            auto* b = static_cast<QAbstractButton*>(w);
-            if (b->isCheckable() && b->isChecked() != (v != 0)) {
-                b->setChecked(v != 0);
-                ShowNow(w);
-            }
-            break;
-        }
-        case Kind::Ring: {
-            auto* ring = static_cast<QComboBox*>(w);
-            const int index = ring->findData(static_cast<int>(std::lround(v)));
-            if (index < 0) {
-                rc = ERR_BAD_VALUE;
-                break;
-            }
-            ring->setCurrentIndex(index);
-            c->lastRingIndex = index;
-            ShowNow(w);
-            break;
-        }
-        case Kind::Text:
-        case Kind::TextMsg:
-            S().programmatic = saved;
-            return SetCtrlVal(panel, control, QString::number(v).toUtf8().constData());
-        default:
-            rc = ERR_BAD_CONTROL;
-    }
-    S().programmatic = saved;
-    return rc;
-}
-
-int GetNumber(int panel, int control, double* v) {
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    QWidget* w = c->widget;
-    switch (c->kind) {
-        case Kind::Numeric:
-            *v = static_cast<QSpinBox*>(w)->value();
-            return 0;
-        case Kind::Led:
-            *v = static_cast<Led*>(w)->value();
-            return 0;
-        case Kind::Radio:
-        case Kind::Button:
-            *v = static_cast<QAbstractButton*>(w)->isChecked() ? 1 : 0;
-            return 0;
-        case Kind::Ring: {
-            auto* ring = static_cast<QComboBox*>(w);
-            const QVariant d = ring->currentData();
-            *v = d.isValid() ? d.toInt() : ring->currentIndex();
-            return 0;
-        }
-        case Kind::Text:
-            *v = static_cast<QLineEdit*>(w)->text().toDouble();
-            return 0;
-        case Kind::TextMsg:
-            *v = static_cast<QLabel*>(w)->text().toDouble();
-            return 0;
-        default:
-            return ERR_BAD_CONTROL;
     }
 }
 
@@ -166,62 +78,140 @@ QColor Rgb(int rgb) {
     return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF));
 }
 
-// Checks a caller's text buffer and empties it, and finds the control
-// whose text goes there: 0, or a negative code.
-int TextOutFor(int panel, int control, char* text, std::size_t size, Control** c) {
-    if (!text || size == 0)
-        return ERR_BAD_VALUE;
-    text[0] = '\0';
-    return StatusOf(panel, control, c);
-}
-
-// Copies a text into a caller's buffer of `size` (> 0) characters, cut to fit.
-void CopyOut(const QString& t, char* text, std::size_t size) {
-    const QByteArray b = t.toUtf8();
-    const std::size_t n = std::min(static_cast<std::size_t>(b.size()), size - 1);
-    std::memcpy(text, b.constData(), n);
-    text[n] = '\0';
-}
-
 // A marked control is drawn on an amber face in bold, so it stands out from
 // its neighbours also on a monochrome screen.
 constexpr QRgb MARK_TINT = 0xFFE08A;
-
-bool Markable(Kind k) {
-    return k == Kind::Numeric || k == Kind::Text || k == Kind::Button || k == Kind::Radio || k == Kind::Ring;
-}
+// On a marked widget: its face, tooltip and description without the mark.
+constexpr const char* PROP_UNMARKED = "orvUnmarked";
 
 // Puts a control's mark on, changes it or takes it off. What the mark covers
-// (face, tooltip, accessible description) is kept and given back with the
-// mark taken off.
-void ApplyMark(Control* c, const QString& note) {
-    QWidget* w = c->widget;
-    if (note == c->mark)
+// (face, tooltip, accessible description) is kept on the widget while the
+// mark is on, and given back with the mark taken off.
+void ShowMark(const Control& c, QWidget* w) {
+    const QString note = QString::fromStdString(c.mark);
+    const bool wasMarked = w->property(PROP_UNMARKED).isValid();
+    if (!wasMarked && note.isEmpty())
         return;
-    if (c->mark.isEmpty()) {
-        c->unmarkedPalette = w->palette();
-        c->unmarkedToolTip = w->toolTip();
-        c->unmarkedDescription = w->accessibleDescription();
-    }
-    c->mark = note;
+    if (!wasMarked)
+        w->setProperty(PROP_UNMARKED, QVariantList{QVariant::fromValue(w->palette()), w->toolTip(),
+                                                   w->accessibleDescription()});
+    const QVariantList unmarked = w->property(PROP_UNMARKED).toList();
+    const QString tip = unmarked[1].toString(), desc = unmarked[2].toString();
     QFont f = w->font();
     f.setBold(!note.isEmpty());
     w->setFont(f);
     if (note.isEmpty()) {
-        w->setPalette(c->unmarkedPalette);
-        w->setToolTip(c->unmarkedToolTip);
-        w->setAccessibleDescription(c->unmarkedDescription);
-    } else {
-        QPalette pal = c->unmarkedPalette;
-        pal.setColor(QPalette::Base, QColor(MARK_TINT));
-        pal.setColor(QPalette::Button, QColor(MARK_TINT));
-        w->setPalette(pal);
-        const QString& tip = c->unmarkedToolTip;
-        w->setToolTip(tip.isEmpty() ? note : note + QLatin1Char('\n') + tip);
-        const QString& desc = c->unmarkedDescription;
-        w->setAccessibleDescription(desc.isEmpty() ? note : note + QStringLiteral(" - ") + desc);
+        w->setPalette(unmarked[0].value<QPalette>());
+        w->setToolTip(tip);
+        w->setAccessibleDescription(desc);
+        w->setProperty(PROP_UNMARKED, QVariant());
+        return;
     }
-    ShowNow(w);
+    QPalette pal = unmarked[0].value<QPalette>();
+    pal.setColor(QPalette::Base, QColor(MARK_TINT));
+    pal.setColor(QPalette::Button, QColor(MARK_TINT));
+    w->setPalette(pal);
+    w->setToolTip(tip.isEmpty() ? note : note + QLatin1Char('\n') + tip);
+    w->setAccessibleDescription(desc.isEmpty() ? note : note + QStringLiteral(" - ") + desc);
+}
+
+// Shows a new value; false when the widget showed it already.
+bool ShowValue(const Control& c, QWidget* w) {
+    switch (c.kind) {
+        case Kind::Numeric: {
+            auto* spin = static_cast<QSpinBox*>(w);
+            if (spin->value() == c.value)
+                return false;
+            spin->setValue(c.value);
+            return true;
+        }
+        case Kind::Led:
+            return static_cast<Led*>(w)->setValue(c.checked ? 1 : 0);
+        case Kind::Radio:
+        case Kind::Button: {
+            auto* b = static_cast<QAbstractButton*>(w);
+            if (!b->isCheckable() || b->isChecked() == c.checked)
+                return false;
+            b->setChecked(c.checked);
+            return true;
+        }
+        case Kind::Ring:
+            static_cast<QComboBox*>(w)->setCurrentIndex(c.current);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Shows a new text; false when the widget showed it already.
+bool ShowText(const Control& c, QWidget* w) {
+    const QString t = QString::fromStdString(c.text);
+    if (c.kind == Kind::Text) {
+        auto* e = static_cast<QLineEdit*>(w);
+        if (c.statusLine)
+            LogStatus(t);
+        if (e->text() == t)
+            return false;  // already shown: nothing to redraw
+        e->setText(t);
+        e->setCursorPosition(0);
+        e->setToolTip(t);
+    } else if (c.kind == Kind::TextMsg) {
+        static_cast<QLabel*>(w)->setText(t);
+        Refit(c);
+    } else if (c.kind == Kind::Led) {
+        static_cast<Led*>(w)->setCaption(t);
+    } else if (c.kind == Kind::Button || c.kind == Kind::Radio) {
+        static_cast<QAbstractButton*>(w)->setText(t);
+    }
+    return true;
+}
+
+// A ring's entries, their values and its current entry.
+void ShowItems(const Control& c, QComboBox* ring) {
+    const int count = static_cast<int>(c.items.size());
+    for (int i = 0; i < count; ++i) {
+        const QString label = QString::fromStdString(c.items[static_cast<std::size_t>(i)]);
+        const QVariant data = i < static_cast<int>(c.itemData.size())
+                                  ? QVariant(c.itemData[static_cast<std::size_t>(i)])
+                                  : QVariant();
+        if (i >= ring->count())
+            ring->addItem(label, data);
+        else if (ring->itemText(i) != label)
+            ring->setItemText(i, label);
+    }
+    while (ring->count() > count)
+        ring->removeItem(ring->count() - 1);
+    if (ring->currentIndex() != c.current)
+        ring->setCurrentIndex(c.current);
+}
+
+// A text attribute: colours, font and its size.
+void ShowStyle(const Control& c, QWidget* w, int attribute) {
+    if (attribute == ATR_TEXT_COLOR || attribute == ATR_TEXT_BGCOLOR) {
+        QPalette pal = w->palette();
+        if (attribute == ATR_TEXT_COLOR) {
+            pal.setColor(QPalette::WindowText, Rgb(c.textColor));
+            pal.setColor(QPalette::Text, Rgb(c.textColor));
+        } else {
+            pal.setColor(QPalette::Window, Rgb(c.bgColor));
+            pal.setColor(QPalette::Base, Rgb(c.bgColor));
+            if (c.kind == Kind::TextMsg)
+                w->setProperty(PROP_FILL_BACKGROUND, true);  // painted by the backdrop
+            else
+                w->setAutoFillBackground(true);
+        }
+        w->setPalette(pal);
+    } else {
+        QFont f = w->font();
+        if (attribute == ATR_TEXT_FONT) {
+            f = QApplication::font();
+            if (c.font != FONT_APP)
+                f.setFamily(QString::fromStdString(c.font));
+        }
+        f.setPixelSize(c.pixelSize);
+        w->setFont(f);
+    }
+    Refit(c);
 }
 
 }  // namespace
@@ -251,270 +241,103 @@ void ForgetUnpainted() {
     S().unpainted.clear();
 }
 
-int StatusOf(int panel, int control, Control** out) {
-    if (!FindPanel(panel))
-        return ERR_BAD_PANEL;
-    Control* c = FindControl(panel, control);
-    if (!c || !c->widget)
-        return ERR_BAD_CONTROL;
-    *out = c;
-    return 0;
+void ShowAll(Panel& p, Control& c) {
+    QWidget* w = WidgetOf(c);
+    const Mirroring m;
+    if (c.kind == Kind::Numeric)
+        static_cast<QSpinBox*>(w)->setRange(c.minimum, c.maximum);
+    else if (c.kind == Kind::Ring)
+        ShowItems(c, static_cast<QComboBox*>(w));
+    else if (c.kind == Kind::Chart)
+        static_cast<StripChart*>(w)->bind(p.handle, c.id);
+    else if (c.kind == Kind::Timer)
+        static_cast<TimerControl*>(w)->setInterval(c.intervalMs);
+    ShowValue(c, w);
+    face::Show(p, c, ATR_TIMER_ENABLED);
+    c.textColor = static_cast<int>(w->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF);
+    c.bgColor = static_cast<int>(w->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
+    c.pixelSize = w->font().pixelSize() > 0 ? w->font().pixelSize() : QFontInfo(w->font()).pixelSize();
 }
 
-}  // namespace orv_rt
+namespace face {
 
-using namespace orv_rt;
-
-int GetCtrlVal(int panel, int control, int* value) {
-    if (!value)
-        return ERR_BAD_VALUE;
-    double v = 0;
-    const int rc = GetNumber(panel, control, &v);
-    if (rc == 0)
-        *value = static_cast<int>(std::lround(v));
-    return rc;
-}
-
-int GetCtrlVal(int panel, int control, double* value) {
-    if (!value)
-        return ERR_BAD_VALUE;
-    return GetNumber(panel, control, value);
-}
-
-int GetCtrlValText(int panel, int control, char* text, std::size_t size) {
-    Control* c = nullptr;
-    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
-        return rc;
-    QString t;
-    QWidget* w = c->widget;
-    if (c->kind == Kind::Text)
-        t = static_cast<QLineEdit*>(w)->text();
-    else if (c->kind == Kind::TextMsg)
-        t = static_cast<QLabel*>(w)->text();
-    else if (c->kind == Kind::Ring)
-        t = static_cast<QComboBox*>(w)->currentText();
-    else if (c->kind == Kind::Button || c->kind == Kind::Radio)
-        t = static_cast<QAbstractButton*>(w)->text();
-    else if (c->kind == Kind::Numeric)
-        t = QString::number(static_cast<QSpinBox*>(w)->value());
-    else
-        return ERR_BAD_CONTROL;
-    CopyOut(t, text, size);
-    return 0;
-}
-
-int SetCtrlVal(int panel, int control, int value) {
-    return SetNumber(panel, control, value);
-}
-
-int SetCtrlVal(int panel, int control, unsigned value) {
-    return SetNumber(panel, control, value);
-}
-
-int SetCtrlVal(int panel, int control, double value) {
-    return SetNumber(panel, control, value);
-}
-
-int SetCtrlVal(int panel, int control, const char* text) {
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    const QString t = QString::fromUtf8(text ? text : "");
-    QWidget* w = c->widget;
-    if (c->kind == Kind::Text) {
-        auto* e = static_cast<QLineEdit*>(w);
-        if (w->property(PROP_STATUS_LINE).toBool())
-            LogStatus(t);
-        if (e->text() == t)
-            return 0;  // already shown: nothing to redraw
-        e->setText(t);
-        e->setCursorPosition(0);
-        e->setToolTip(t);
-    } else if (c->kind == Kind::TextMsg) {
-        static_cast<QLabel*>(w)->setText(t);
-        Refit(c);
-    } else {
-        return ERR_BAD_CONTROL;
-    }
-    ShowNow(w);
-    return 0;
-}
-
-int SetCtrlAttribute(int panel, int control, int attribute, int value) {
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    QWidget* w = c->widget;
-    switch (attribute) {
-        case ATR_DIMMED:
-            if (w->isEnabled() == (value != 0)) {
-                w->setEnabled(value == 0);
-                ShowNow(w);
-            }
-            return 0;
-        case ATR_TIMER_ENABLED:
-            if (c->kind != Kind::Timer)
-                return ERR_BAD_ATTRIBUTE;
-            static_cast<TimerControl*>(w)->setRunning(value != 0);
-            return 0;
+void Show(Panel& /*p*/, Control& c, int what) {
+    QWidget* w = WidgetOf(c);
+    if (!w)
+        return;
+    const Mirroring m;
+    switch (what) {
+        case SHOW_VALUE:
+            if (!ShowValue(c, w))
+                return;
+            break;
+        case SHOW_TEXT:
+            if (!ShowText(c, w))
+                return;
+            break;
+        case SHOW_ITEMS:
+            ShowItems(c, static_cast<QComboBox*>(w));
+            break;
+        case SHOW_PLOT:
+            static_cast<StripChart*>(w)->plotted();  // drawn at the chart's own pace
+            return;
         case ATR_NUM_TRACES:
         case ATR_POINTS_PER_SCREEN:
-        case ATR_CHART_MODE: {
-            if (c->kind != Kind::Chart)
-                return ERR_BAD_ATTRIBUTE;
-            auto* chart = static_cast<StripChart*>(w);
-            if (attribute == ATR_NUM_TRACES) {
-                if (value < 1 || value > 64)
-                    return ERR_BAD_VALUE;
-                chart->setNumTraces(value);
-            } else if (attribute == ATR_POINTS_PER_SCREEN) {
-                if (value < 2 || value > 100000)
-                    return ERR_BAD_VALUE;
-                chart->setPointsPerScreen(value);
-            } else {
-                chart->setChartMode(value);
-            }
-            return 0;
-        }
-        case ATR_TEXT_COLOR:
-        case ATR_TEXT_BGCOLOR: {
-            QPalette pal = w->palette();
-            if (attribute == ATR_TEXT_COLOR) {
-                pal.setColor(QPalette::WindowText, Rgb(value));
-                pal.setColor(QPalette::Text, Rgb(value));
-            } else {
-                pal.setColor(QPalette::Window, Rgb(value));
-                pal.setColor(QPalette::Base, Rgb(value));
-                if (c->kind == Kind::TextMsg)
-                    w->setProperty(PROP_FILL_BACKGROUND, true);  // painted by the backdrop
-                else
-                    w->setAutoFillBackground(true);
-            }
-            w->setPalette(pal);
-            Refit(c);
-            ShowNow(w);
-            return 0;
-        }
-        case ATR_TEXT_POINT_SIZE: {
-            // Panel coordinates are pixels, and so are text sizes: a size is
-            // the font's pixel height, so that texts placed a size apart on the
-            // panel stack without overlapping whatever the screen resolution.
-            if (value < 1 || value > 200)
-                return ERR_BAD_VALUE;
-            QFont f = w->font();
-            f.setPixelSize(value);
-            w->setFont(f);
-            Refit(c);
-            ShowNow(w);
-            return 0;
-        }
-        default:
-            return ERR_BAD_ATTRIBUTE;
-    }
-}
-
-int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    if (attribute == ATR_MARK_TEXT) {
-        if (!Markable(c->kind))
-            return ERR_BAD_ATTRIBUTE;
-        ApplyMark(c, QString::fromUtf8(value ? value : ""));
-        return 0;
-    }
-    if (attribute != ATR_TEXT_FONT || !value)
-        return ERR_BAD_ATTRIBUTE;
-    QWidget* w = c->widget;
-    QFont f = QApplication::font();
-    if (std::strcmp(value, FONT_APP) != 0)
-        f.setFamily(QString::fromUtf8(value));
-    if (w->font().pixelSize() > 0)
-        f.setPixelSize(w->font().pixelSize());
-    else
-        f.setPointSizeF(w->font().pointSizeF());
-    w->setFont(f);
-    Refit(c);
-    ShowNow(w);
-    return 0;
-}
-
-int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
-    if (!value)
-        return ERR_BAD_VALUE;
-    Control* c = nullptr;
-    if (int rc = StatusOf(panel, control, &c); rc < 0)
-        return rc;
-    QWidget* w = c->widget;
-    switch (attribute) {
-        case ATR_DIMMED:
-            *value = w->isEnabled() ? 0 : 1;
-            return 0;
+        case ATR_TRACE_COLOR:
+            static_cast<StripChart*>(w)->showLayout();
+            return;
         case ATR_TIMER_ENABLED:
-            if (c->kind != Kind::Timer)
-                return ERR_BAD_ATTRIBUTE;
-            *value = static_cast<TimerControl*>(w)->running() ? 1 : 0;
-            return 0;
-        case ATR_NUM_TRACES:
-        case ATR_POINTS_PER_SCREEN:
-        case ATR_CHART_MODE: {
-            if (c->kind != Kind::Chart)
-                return ERR_BAD_ATTRIBUTE;
-            auto* chart = static_cast<StripChart*>(w);
-            *value = attribute == ATR_NUM_TRACES          ? chart->numTraces()
-                     : attribute == ATR_POINTS_PER_SCREEN ? chart->pointsPerScreen()
-                                                          : chart->chartMode();
-            return 0;
-        }
+            if (c.kind == Kind::Timer)
+                static_cast<TimerControl*>(w)->setRunning(c.running);
+            return;
+        case ATR_DIMMED:
+            w->setEnabled(!c.dimmed);
+            break;
+        case ATR_MARK_TEXT:
+            ShowMark(c, w);
+            break;
         case ATR_TEXT_COLOR:
-            *value = static_cast<int>(w->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF);
-            return 0;
         case ATR_TEXT_BGCOLOR:
-            *value = static_cast<int>(w->palette().color(QPalette::Window).rgb() & 0xFFFFFF);
-            return 0;
+        case ATR_TEXT_FONT:
         case ATR_TEXT_POINT_SIZE:
-            *value = w->font().pixelSize() > 0 ? w->font().pixelSize() : QFontInfo(w->font()).pixelSize();
-            return 0;
+            ShowStyle(c, w, what);
+            break;
         default:
-            return ERR_BAD_ATTRIBUTE;
+            return;
     }
+    ShowNow(w);
 }
 
-int GetCtrlAttributeText(int panel, int control, int attribute, char* text, std::size_t size) {
-    Control* c = nullptr;
-    if (int rc = TextOutFor(panel, control, text, size, &c); rc < 0)
-        return rc;
-    if (attribute != ATR_MARK_TEXT)
-        return ERR_BAD_ATTRIBUTE;
-    CopyOut(c->mark, text, size);
-    return 0;
-}
-
-int NewCtrl(int panel, int style, const char* label, int top, int left) {
-    Panel* p = FindPanel(panel);
-    if (!p)
-        return ERR_BAD_PANEL;
-    if (style != CTRL_TEXT_MSG)
-        return ERR_BAD_VALUE;
-    const int id = p->nextNewCtrl++;
-    auto* l = new QLabel(p->window);
-    l->setObjectName(QStringLiteral("TextMsg%1").arg(id));
+void Add(Panel& p, Control& c, int top, int left) {
+    auto* window = static_cast<QWidget*>(p.view);
+    auto* l = new QLabel(window);
+    l->setObjectName(QStringLiteral("TextMsg%1").arg(c.id));
     l->setTextFormat(Qt::PlainText);
-    l->setText(QString::fromUtf8(label ? label : ""));
-    l->setProperty(PROP_CTRL_ID, id);
-    l->setProperty(PROP_PANEL, panel);
+    l->setText(QString::fromStdString(c.text));
+    l->setProperty(PROP_CTRL_ID, c.id);
+    l->setProperty(PROP_PANEL, p.handle);
     l->move(left, top);
     l->adjustSize();
     l->show();
     l->installEventFilter(S().engine);
-    TextBackdrop* backdrop = BackdropOf(p->window);
+    TextBackdrop* backdrop = BackdropOf(window);
     if (!backdrop)
-        backdrop = new TextBackdrop(p->window);
+        backdrop = new TextBackdrop(window);
     backdrop->addMessage(l);
-    Control c;
-    c.id = id;
-    c.kind = Kind::TextMsg;
-    c.widget = l;
-    p->controls.emplace(id, c);
-    return id;
+    c.view = l;
+    ShowAll(p, c);
 }
+
+bool ChartPicture(Panel& /*p*/, Control& c, std::string* png) {
+    const QPixmap picture = WidgetOf(c)->grab();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (picture.isNull() || !buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
+        return false;
+    png->assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return true;
+}
+
+}  // namespace face
+
+}  // namespace orv_rt

@@ -17,7 +17,7 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, c
     if (!pathName)
         return ERR_BAD_VALUE;
     State& s = S();
-    if (!s.engine)
+    if (!face::Ready())
         return ERR_NO_ENGINE;
     const QString dir = QFile::decodeName(defaultDirectory ? defaultDirectory : "");
     const QString file = QFile::decodeName(defaultFileSpec ? defaultFileSpec : "");
@@ -67,19 +67,11 @@ int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, c
         DepthGuard g;  // a quit asked for inside the dialog waits until it closes
         s.openDialog = &dlg;
         // A quit asked for before the dialog opened cancels it at once.
-        result = s.quitRequested ? QDialog::Rejected : dlg.exec();
+        result = QuitPending() ? QDialog::Rejected : dlg.exec();
         s.openDialog = nullptr;
     }
     const QString chosen = result == QDialog::Accepted && !dlg.selectedFiles().isEmpty()
                                ? QFileInfo(dlg.selectedFiles().constFirst()).absoluteFilePath()
                                : QString();
-    if (chosen.isEmpty() ||
-        (restrictDirectory && !dir.isEmpty() && QFileInfo(chosen).absoluteDir() != QDir(dir))) {
-        pathName[0] = '\0';
-        return FILESEL_NONE;
-    }
-    const bool existed = QFileInfo(chosen).isFile();
-    if (CopyPath(QDir::toNativeSeparators(chosen), pathName, false) < 0)
-        return FILESEL_ERR_TOO_LONG;
-    return existed ? FILESEL_EXISTING : FILESEL_NEW;
+    return TakeChosenFile(chosen, dir, restrictDirectory != 0, pathName);
 }

@@ -1,6 +1,6 @@
-// The panel half's engine: start with a window, delivery of events to the
-// program's callbacks, the filter that turns the operator's input into events,
-// and the event loop.
+// The widget runtime's engine: start with a window, the filter that feeds the
+// operator's mouse and key input into the panel model, and the event
+// processing the model asks for.
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QAbstractSpinBox>
@@ -11,19 +11,12 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 
-#include <initializer_list>
-#include <vector>
-
 #include "runtime/panel/accessible.h"
 #include "runtime/panel/panel_parts.h"
 
 namespace orv_rt {
 
 namespace {
-
-bool EnabledForUser(const Control& c) {
-    return c.widget && c.widget->isEnabled();
-}
 
 // The control that a widget (or one of its inner parts) belongs to.
 bool ControlOf(QObject* obj, int* panel, int* ctrl, QWidget** controlWidget) {
@@ -80,8 +73,7 @@ class Engine : public QObject {
                 lastGlobal_ = global;
                 lastControl_ = w;
                 const QPoint pos = w->mapFromGlobal(global).toPoint();
-                MarkPressDelivered(panel, ctrl, w->isEnabled());
-                DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK, pos.y(), pos.x());
+                LeftClick(panel, ctrl, pos.y(), pos.x());
                 break;
             }
             case QEvent::MouseButtonRelease: {
@@ -94,7 +86,7 @@ class Engine : public QObject {
                 int panel = 0, ctrl = 0;
                 QWidget* w = nullptr;
                 if (ControlOf(obj, &panel, &ctrl, &w))
-                    MarkPressDelivered(panel, ctrl, false);
+                    PressEnded(panel, ctrl);
                 break;
             }
             case QEvent::KeyPress:
@@ -136,28 +128,53 @@ class Engine : public QObject {
         if (!button->isEnabled())
             return true;
         QPointer<QAbstractButton> guard(button);
-        MarkPressDelivered(panel, ctrl, true);
-        DeliverCtrl(panel, ctrl, EVT_LEFT_CLICK);
+        LeftClick(panel, ctrl);
         if (guard && guard->isEnabled())
             guard->click();  // emits clicked(): commit (radio: value changed, commit)
-        MarkPressDelivered(panel, ctrl, false);
+        PressEnded(panel, ctrl);
         return true;
     }
-
-    // Notes for a button that its left-click event is delivered by the input
-    // event itself, so pressed() must not deliver it again.
-    static void MarkPressDelivered(int panel, int ctrl, bool delivered) {
-        if (Control* c = FindControl(panel, ctrl))
-            c->pressDelivered = delivered && (c->kind == Kind::Button || c->kind == Kind::Radio);
-    }
 };
+
+}  // namespace
+
+State& S() {
+    static State s;
+    return s;
+}
+
+QWidget* ControlWidget(int panel, int control) {
+    Control* c = FindControl(panel, control);
+    return c ? WidgetOf(*c) : nullptr;
+}
+
+QWidget* PanelWindow(int panel) {
+    Panel* p = FindPanel(panel);
+    return p ? static_cast<QWidget*>(p->view) : nullptr;
+}
+
+namespace face {
+
+bool Ready() {
+    return S().engine != nullptr;
+}
+
+void RunEvents() {
+    ForgetUnpainted();  // drawn by the event processing below
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void Post(std::function<void()> action) {
+    QMetaObject::invokeMethod(S().engine, std::move(action), Qt::QueuedConnection);
+}
 
 // A number typed into a numeric field is taken when the field loses the
 // focus or Enter is pressed. A click elsewhere starts its command with the
 // press, before the focus moves, and an assistive tool's press does not move
 // it at all: take the typed number first, so that the command works on what
 // the operator sees (and the field's own events come before the command's).
-void TakeTypedNumber(QWidget* clicked) {
+void BeforeLeftClick(int panel, int ctrl) {
+    const QWidget* clicked = ControlWidget(panel, ctrl);
     for (QWidget* f = QApplication::focusWidget(); f; f = f->parentWidget()) {
         if (auto* spin = qobject_cast<QAbstractSpinBox*>(f)) {
             if (spin != clicked)
@@ -167,158 +184,16 @@ void TakeTypedNumber(QWidget* clicked) {
     }
 }
 
-}  // namespace
-
-State& S() {
-    static State s;
-    return s;
-}
-
-DepthGuard::DepthGuard() {
-    ++S().depth;
-}
-
-DepthGuard::~DepthGuard() {
-    if (--S().depth == 0 && S().quitRequested) {
+void QuitAsked() {
+    // A dialog open inside a callback is cancelled, so the callback can return.
+    if (S().openDialog)
+        S().openDialog->reject();
+    if (CallbackDepth() == 0)
         if (auto* d = QAbstractEventDispatcher::instance())
             d->wakeUp();
-    }
 }
 
-void DeliverCtrl(int panel, int ctrl, int event, int d1, int d2, bool needEnabled) {
-    Control* c = FindControl(panel, ctrl);
-    if (!c || !c->callback)
-        return;
-    if (needEnabled && !EnabledForUser(*c))
-        return;
-    if (event == EVT_LEFT_CLICK) {
-        TakeTypedNumber(c->widget);
-        c = FindControl(panel, ctrl);
-        if (!c || !c->callback)
-            return;
-    }
-    CtrlCallbackPtr cb = c->callback;
-    DepthGuard g;
-    cb(panel, ctrl, event, nullptr, d1, d2);
-}
-
-namespace {
-
-// Delivers `events` to a control from the event loop, in order, behind any
-// of its events already waiting.
-void DeliverQueued(int panel, int ctrl, std::initializer_list<int> events) {
-    Control* c = FindControl(panel, ctrl);
-    if (!c)
-        return;
-    const std::vector<int> list(events);
-    c->queuedEvents += static_cast<int>(list.size());
-    QMetaObject::invokeMethod(
-        S().engine,
-        [panel, ctrl, list] {
-            for (int event : list) {
-                Control* now = FindControl(panel, ctrl);
-                if (!now)
-                    return;  // the panel went meanwhile
-                --now->queuedEvents;
-                DeliverCtrl(panel, ctrl, event);
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-}  // namespace
-
-void ButtonPressed(int panel, int ctrl) {
-    Control* c = FindControl(panel, ctrl);
-    if (!c)
-        return;
-    c->down = true;
-    if (c->pressDelivered) {
-        c->pressDelivered = false;
-        return;
-    }
-    // Down without a mouse or key press: an assistive tool's action.
-    DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK});
-}
-
-void ButtonReleased(int panel, int ctrl) {
-    if (Control* c = FindControl(panel, ctrl))
-        c->down = false;
-}
-
-void ButtonToggled(int panel, int ctrl) {
-    Control* c = FindControl(panel, ctrl);
-    if (!c || c->down || S().programmatic)
-        return;
-    if (c->kind == Kind::Radio)
-        DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK, EVT_VALUE_CHANGED, EVT_COMMIT});
-    else
-        DeliverQueued(panel, ctrl, {EVT_LEFT_CLICK, EVT_COMMIT});
-}
-
-void ButtonClicked(int panel, int ctrl) {
-    Control* c = FindControl(panel, ctrl);
-    if (!c)
-        return;
-    const bool radio = c->kind == Kind::Radio;
-    if (c->queuedEvents > 0) {
-        if (radio)
-            DeliverQueued(panel, ctrl, {EVT_VALUE_CHANGED, EVT_COMMIT});
-        else
-            DeliverQueued(panel, ctrl, {EVT_COMMIT});
-        return;
-    }
-    if (radio)
-        DeliverCtrl(panel, ctrl, EVT_VALUE_CHANGED);
-    DeliverCtrl(panel, ctrl, EVT_COMMIT);
-}
-
-void DeliverPanel(int panel, int event) {
-    Panel* p = FindPanel(panel);
-    if (!p || !p->callback)
-        return;
-    PanelCallbackPtr cb = p->callback;
-    DepthGuard g;
-    cb(panel, event, nullptr, 0, 0);
-}
-
-Panel* FindPanel(int handle) {
-    auto it = S().panels.find(handle);
-    return it == S().panels.end() || !it->second.window ? nullptr : &it->second;
-}
-
-Control* FindControl(int panel, int control) {
-    Panel* p = FindPanel(panel);
-    if (!p)
-        return nullptr;
-    auto it = p->controls.find(control);
-    return it == p->controls.end() ? nullptr : &it->second;
-}
-
-QWidget* ControlWidget(int panel, int control) {
-    Control* c = FindControl(panel, control);
-    return c ? c->widget.data() : nullptr;
-}
-
-std::vector<int> PanelHandles() {
-    std::vector<int> out;
-    for (const auto& [h, p] : S().panels)
-        if (p.window)
-            out.push_back(h);
-    return out;
-}
-
-void ResetEngine() {
-    for (int h : PanelHandles())
-        DiscardPanel(h);
-    S().panels.clear();
-    S().quitRequested = false;
-    S().quitCode = 0;
-}
-
-int CallbackDepth() {
-    return S().depth;
-}
+}  // namespace face
 
 }  // namespace orv_rt
 
@@ -340,33 +215,4 @@ int InitEngine(int argc, char* argv[]) {
         InstallAccessibleFactory();
     }
     return 1;
-}
-
-void SetCallbackTable(const CallbackEntry* table, int count) {
-    S().table = table;
-    S().tableCount = table ? count : 0;
-}
-
-int RunUserInterface() {
-    State& s = S();
-    if (!s.engine)
-        return ERR_NO_ENGINE;
-    while (!(s.quitRequested && s.depth == 0)) {
-        ForgetUnpainted();  // drawn by the event processing below
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    s.quitRequested = false;
-    return s.quitCode;
-}
-
-int QuitUserInterface(int code) {
-    S().quitRequested = true;
-    S().quitCode = code;
-    // A dialog open inside a callback is cancelled, so the callback can return.
-    if (S().openDialog)
-        S().openDialog->reject();
-    if (S().depth == 0)
-        if (auto* d = QAbstractEventDispatcher::instance())
-            d->wakeUp();
-    return 0;
 }

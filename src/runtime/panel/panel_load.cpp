@@ -1,22 +1,16 @@
-// Panel loading: the panel file's widgets (with the runtime's own classes),
-// the program's callbacks bound by name, the controls wired to their events;
-// showing and discarding panels.
+// The widgets of a panel: the panel file's widgets (with the runtime's own
+// classes) bound to the panel model's controls, their signals fed into the
+// model as the operator's input; showing and discarding panels.
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QUiLoader>
-
-#include <algorithm>
-#include <memory>
 
 #include "runtime/panel/led.h"
 #include "runtime/panel/panel_parts.h"
@@ -41,61 +35,27 @@ void FitToScreen(QWidget* window) {
         window->resize(fitted);
 }
 
-// Labels a port ring's entries with the ports' devices as they are now,
-// adding entries for ports that got a device. Entry i is port i + 1, and no
-// entry up to the current one is removed: the selection stays on its port
-// and the control's lastRingIndex stays right.
-void LabelPortRing(QComboBox* ring) {
-    int highest = std::max(8, ring->currentIndex() + 1);
-    for (int n = 1; n <= MAX_COM_PORTS; ++n)
-        if (*ComPortDevice(n))
-            highest = std::max(highest, n);
-    for (int n = 1; n <= highest; ++n) {
-        const QString dev = QString::fromLocal8Bit(ComPortDevice(n));
-        QString label = QStringLiteral("COM%1  ").arg(n);
-        if (dev.isEmpty())
-            label += QStringLiteral("(not connected)");
-        else
-            label += ComPortPresent(n) ? dev : dev + QStringLiteral(" (not connected)");
-        if (n > ring->count())
-            ring->addItem(label, n);
-        else if (ring->itemText(n - 1) != label)
-            ring->setItemText(n - 1, label);
-    }
-    while (ring->count() > highest)
-        ring->removeItem(ring->count() - 1);
-}
-
-void FillPortRing(QComboBox* ring) {
-    ring->clear();
-    LabelPortRing(ring);
-    ring->setCurrentIndex(0);
-}
-
 // After the port list changed by itself (a device plugged in or pulled):
 // every port ring shows it, except one whose list is open right now, which
 // is left alone under the operator's pointer (it is relabelled when opened).
 void RelabelPortRings() {
     for (int handle : PanelHandles()) {
         for (auto& [id, c] : FindPanel(handle)->controls) {
-            auto* ring = c.kind == Kind::Ring ? qobject_cast<QComboBox*>(c.widget.data()) : nullptr;
-            if (ring && ring->property(PROP_PORT_RING).toBool() && !ring->view()->isVisible())
-                LabelPortRing(ring);
+            auto* ring = c.portRing ? static_cast<QComboBox*>(WidgetOf(c)) : nullptr;
+            if (ring && !ring->view()->isVisible())
+                LabelPortRing(handle, c);
         }
     }
 }
 
-// A ring that, when it carries the port-ring property, reads the ports afresh
-// each time its list opens: by mouse, keyboard or an assistive tool, which
-// all come through showPopup.
+// A ring that tells the model each time its list opens (a port ring reads the
+// ports afresh): by mouse, keyboard or an assistive tool, which all come
+// through showPopup.
 class RingBox : public QComboBox {
   public:
     using QComboBox::QComboBox;
     void showPopup() override {
-        if (property(PROP_PORT_RING).toBool()) {
-            RefreshComPorts();
-            LabelPortRing(this);
-        }
+        RingOpened(property(PROP_PANEL).toInt(), property(PROP_CTRL_ID).toInt());
         QComboBox::showPopup();
     }
 };
@@ -120,120 +80,85 @@ class PanelLoader : public QUiLoader {
     }
 };
 
-Kind KindOf(QWidget* w) {
-    if (qobject_cast<StripChart*>(w))
-        return Kind::Chart;
-    if (qobject_cast<Led*>(w))
-        return Kind::Led;
-    if (qobject_cast<TimerControl*>(w))
-        return Kind::Timer;
-    if (qobject_cast<QRadioButton*>(w))
-        return Kind::Radio;
-    if (qobject_cast<QAbstractButton*>(w))
-        return Kind::Button;
-    if (qobject_cast<QComboBox*>(w))
-        return Kind::Ring;
-    if (qobject_cast<QSpinBox*>(w))
-        return Kind::Numeric;
-    if (qobject_cast<QLineEdit*>(w))
-        return Kind::Text;
-    if (qobject_cast<QLabel*>(w))
-        return Kind::TextMsg;
-    return Kind::Other;
-}
-
-// A bare panel file name is looked for next to the executable (the build
-// tree), then in the data directory of the installation the executable belongs
-// to (<exe dir>/../share/orvanscope, wherever the installation was unpacked),
-// then in the data directory of the configured install prefix.
-QString ResolvePanelFile(const char* file) {
-    const QString name = QFile::decodeName(file);
-    if (name.contains('/') || name.contains('\\'))
-        return name;
-    const QDir exeDir(QCoreApplication::applicationDirPath());
-    const QString beside = exeDir.filePath(name);
-    if (QFileInfo(beside).isFile())
-        return beside;
-#ifdef ORV_DATA_DIR_FROM_BIN
-    const QString installed = QDir(exeDir.filePath(QStringLiteral(ORV_DATA_DIR_FROM_BIN))).filePath(name);
-    if (QFileInfo(installed).isFile())
-        return installed;
-#endif
-#ifdef ORV_DATA_DIR
-    const QString data = QDir(QStringLiteral(ORV_DATA_DIR)).filePath(name);
-    if (QFileInfo(data).isFile())
-        return data;
-#endif
-    return beside;
+// Whether a widget is of the kind of control the panel file says.
+bool Fits(Kind kind, QWidget* w) {
+    switch (kind) {
+        case Kind::Chart:
+            return qobject_cast<StripChart*>(w);
+        case Kind::Led:
+            return qobject_cast<Led*>(w);
+        case Kind::Timer:
+            return qobject_cast<TimerControl*>(w);
+        case Kind::Radio:
+            return qobject_cast<QRadioButton*>(w);
+        case Kind::Button:
+            return qobject_cast<QAbstractButton*>(w);
+        case Kind::Ring:
+            return qobject_cast<QComboBox*>(w);
+        case Kind::Numeric:
+            return qobject_cast<QSpinBox*>(w);
+        case Kind::Text:
+            return qobject_cast<QLineEdit*>(w);
+        case Kind::TextMsg:
+            return qobject_cast<QLabel*>(w);
+        default:
+            return true;
+    }
 }
 
 // A button's left-click event comes with the button going down, whatever put
 // it down, its commit with the click; a toggle button also reports a toggle
 // that no click made.
 void WireButton(int panel, int id, QAbstractButton* b) {
-    QObject::connect(b, &QAbstractButton::pressed, S().engine, [panel, id] { ButtonPressed(panel, id); });
-    QObject::connect(b, &QAbstractButton::released, S().engine, [panel, id] { ButtonReleased(panel, id); });
-    QObject::connect(b, &QAbstractButton::clicked, S().engine, [panel, id] { ButtonClicked(panel, id); });
-    if (b->isCheckable())
-        QObject::connect(b, &QAbstractButton::toggled, S().engine, [panel, id] { ButtonToggled(panel, id); });
+    QObject* e = S().engine;
+    QObject::connect(b, &QAbstractButton::pressed, e, [panel, id] { ButtonPressed(panel, id); });
+    QObject::connect(b, &QAbstractButton::released, e, [panel, id] { ButtonReleased(panel, id); });
+    QObject::connect(b, &QAbstractButton::clicked, e, [panel, id] { ButtonClicked(panel, id); });
+    QObject::connect(b, &QAbstractButton::toggled, e, [panel, id](bool on) {
+        if (!S().mirroring)
+            ButtonToggled(panel, id, on);
+    });
 }
 
-// Connects the signals of one control to its events.
-void WireControl(int panel, Control& c) {
-    QWidget* w = c.widget;
+// Connects the signals of one control's widget to the model's input.
+void Wire(int panel, Control& c) {
+    QWidget* w = WidgetOf(c);
+    QObject* e = S().engine;
     const int id = c.id;
     switch (c.kind) {
-        case Kind::Button:
-            WireButton(panel, id, static_cast<QAbstractButton*>(w));
-            break;
         case Kind::Radio:
             static_cast<QRadioButton*>(w)->setAutoExclusive(false);  // the program keeps the group consistent
             WireButton(panel, id, static_cast<QAbstractButton*>(w));
             break;
-        case Kind::Ring: {
-            auto* ring = static_cast<QComboBox*>(w);
-            if (ring->property(PROP_PORT_RING).toBool()) {
-                FillPortRing(ring);
-                SetPortListHook(RelabelPortRings);
-            }
-            c.lastRingIndex = ring->currentIndex();
-            QObject::connect(ring, &QComboBox::activated, S().engine, [panel, id](int index) {
-                Control* ctl = FindControl(panel, id);
-                if (!ctl)
-                    return;
-                const bool changed = index != ctl->lastRingIndex;
-                ctl->lastRingIndex = index;
-                if (changed)
-                    DeliverCtrl(panel, id, EVT_VALUE_CHANGED);
-                DeliverCtrl(panel, id, EVT_COMMIT);
-            });
+        case Kind::Button:
+            WireButton(panel, id, static_cast<QAbstractButton*>(w));
             break;
-        }
+        case Kind::Ring:
+            if (c.portRing)
+                SetPortListHook(RelabelPortRings);
+            QObject::connect(static_cast<QComboBox*>(w), &QComboBox::activated, e,
+                             [panel, id](int index) { RingPicked(panel, id, index); });
+            break;
         case Kind::Numeric: {
             auto* spin = static_cast<QSpinBox*>(w);
             spin->setKeyboardTracking(false);  // one event per entry, not per keystroke
-            QObject::connect(spin, &QSpinBox::valueChanged, S().engine, [panel, id] {
-                if (S().programmatic)
-                    return;
-                DeliverCtrl(panel, id, EVT_VALUE_CHANGED);
-                DeliverCtrl(panel, id, EVT_COMMIT);
+            QObject::connect(spin, &QSpinBox::valueChanged, e, [panel, id](int v) {
+                if (!S().mirroring)
+                    NumberEntered(panel, id, v);
             });
             break;
         }
-        case Kind::Timer: {
-            auto* t = static_cast<TimerControl*>(w);
-            auto busy = std::make_shared<bool>(false);
-            QObject::connect(t, &TimerControl::tick, S().engine, [panel, id, busy] {
-                // A tick callback that processes events must not be re-entered
-                // by the next tick of the same timer.
-                if (*busy)
-                    return;
-                *busy = true;
-                DeliverCtrl(panel, id, EVT_TIMER_TICK, 0, 0, false);
-                *busy = false;
-            });
+        case Kind::Text:
+            QObject::connect(static_cast<QLineEdit*>(w), &QLineEdit::textEdited, e,
+                             [panel, id](const QString& t) {
+                                 if (Control* now = FindControl(panel, id))
+                                     now->text = t.toStdString();
+                             });
             break;
-        }
+        case Kind::Timer:
+            QObject::connect(static_cast<TimerControl*>(w), &TimerControl::tick, e,
+                             [panel, id] { Tick(panel, id); });
+            break;
         default:
             break;
     }
@@ -247,97 +172,54 @@ void Install(QWidget* w) {
 
 }  // namespace
 
-}  // namespace orv_rt
+namespace face {
 
-using namespace orv_rt;
-
-int LoadPanel(int parentPanel, const char* file, int panelResource) {
-    Q_UNUSED(parentPanel);
-    State& s = S();
-    if (!s.engine)
-        return ERR_NO_ENGINE;
-    if (!file || panelResource != 1)
-        return ERR_PANEL_FILE;
-    QFile f(ResolvePanelFile(file));
+bool Build(Panel& p, const std::string& path) {
+    QFile f(QFile::decodeName(path.c_str()));
     if (!f.open(QIODevice::ReadOnly))
-        return ERR_PANEL_FILE;
+        return false;
     PanelLoader loader;
     QWidget* root = loader.load(&f);
     if (!root)
-        return ERR_PANEL_FILE;
+        return false;
     if (!loader.errorString().isEmpty())
-        qWarning("panel file %s: %s", file, qPrintable(loader.errorString()));
-
-    const int handle = s.nextHandle++;
-    Panel& p = s.panels[handle];
-    p.handle = handle;
-    p.window = root;
-    root->setProperty(PROP_PANEL_WINDOW, handle);
-
-    auto lookup = [&](const QString& name, bool panelCallback) -> void* {
-        for (int i = 0; i < s.tableCount; ++i) {
-            if (name == QLatin1String(s.table[i].name)) {
-                if (panelCallback && s.table[i].panel)
-                    return reinterpret_cast<void*>(s.table[i].panel);
-                if (!panelCallback && s.table[i].control)
-                    return reinterpret_cast<void*>(s.table[i].control);
-            }
-        }
-        qWarning("panel file %s: callback %s is not in the program's callback table", file, qPrintable(name));
-        return nullptr;
-    };
-
-    const QString panelCb = root->property(PROP_CALLBACK).toString();
-    if (!panelCb.isEmpty())
-        p.callback = reinterpret_cast<PanelCallbackPtr>(lookup(panelCb, true));
-
+        qWarning("panel file %s: %s", path.c_str(), qPrintable(loader.errorString()));
+    p.view = root;
+    root->setProperty(PROP_PANEL_WINDOW, p.handle);
     for (QWidget* w : root->findChildren<QWidget*>()) {
         const QVariant id = w->property(PROP_CTRL_ID);
-        if (!id.isValid())
+        auto it = id.isValid() ? p.controls.find(id.toInt()) : p.controls.end();
+        if (it == p.controls.end() || it->second.view || !Fits(it->second.kind, w))
             continue;
-        Control c;
-        c.id = id.toInt();
-        c.kind = KindOf(w);
-        c.widget = w;
-        const QString cb = w->property(PROP_CALLBACK).toString();
-        if (!cb.isEmpty())
-            c.callback = reinterpret_cast<CtrlCallbackPtr>(lookup(cb, false));
-        w->setProperty(PROP_PANEL, handle);
-        if (c.kind == Kind::Timer)
-            static_cast<TimerControl*>(w)->setRunning(false);
-        auto [it, fresh] = p.controls.emplace(c.id, c);
-        if (!fresh)
-            qWarning("panel file %s: control number %d used twice", file, c.id);
-        else
-            WireControl(handle, it->second);
+        Control& c = it->second;
+        c.view = w;
+        w->setProperty(PROP_PANEL, p.handle);
+        Wire(p.handle, c);
+        ShowAll(p, c);
     }
     Install(root);
-    return handle;
+    return true;
 }
 
-int DisplayPanel(int panel) {
-    Panel* p = FindPanel(panel);
-    if (!p)
-        return ERR_BAD_PANEL;
-    FitToScreen(p->window);
-    p->window->show();
-    p->window->raise();
-    p->window->activateWindow();
-    return 0;
+void Display(Panel& p) {
+    auto* window = static_cast<QWidget*>(p.view);
+    FitToScreen(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
-int DiscardPanel(int panel) {
-    Panel* p = FindPanel(panel);
-    if (!p)
-        return ERR_BAD_PANEL;
-    QWidget* w = p->window;
-    S().panels.erase(panel);
-    w->hide();
+void Discard(Panel& p) {
+    auto* window = static_cast<QWidget*>(p.view);
+    window->hide();
     // Inside a callback the panel's widgets may still be on the stack: delete
     // them once control is back in the event loop.
-    if (S().depth > 0)
-        w->deleteLater();
+    if (CallbackDepth() > 0)
+        window->deleteLater();
     else
-        delete w;
-    return 0;
+        delete window;
 }
+
+}  // namespace face
+
+}  // namespace orv_rt

@@ -1,6 +1,6 @@
-// What the parts of the panel half share: the engine's state, the delivery of
-// events to the program's callbacks and the drawing of changed values.
-// Private to src/runtime/panel.
+// What the parts of the widget runtime share: the engine's state, the
+// binding of widgets to the panel model's controls and the drawing of
+// changed values. Private to src/runtime/panel.
 #pragma once
 
 #include <QDialog>
@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <map>
 #include <vector>
 
 #include "runtime/runtime_internal.h"
@@ -17,9 +16,6 @@ namespace orv_rt {
 
 // Dynamic properties of the panel file.
 inline constexpr const char* PROP_CTRL_ID = "ctrlId";
-inline constexpr const char* PROP_CALLBACK = "callback";
-inline constexpr const char* PROP_STATUS_LINE = "statusLine";
-inline constexpr const char* PROP_PORT_RING = "portRing";
 // Set by the engine: on every control widget the handle of its panel, on a
 // panel's window its own handle.
 inline constexpr const char* PROP_PANEL = "orvPanel";
@@ -28,14 +24,9 @@ inline constexpr const char* PROP_PANEL_WINDOW = "orvPanelWindow";
 inline constexpr const char* PROP_FILL_BACKGROUND = "orvFillBackground";
 
 struct State {
-    const CallbackEntry* table = nullptr;
-    int tableCount = 0;
-    std::map<int, Panel> panels;
-    int nextHandle = 1;
-    int depth = 0;
-    bool quitRequested = false;
-    int quitCode = 0;
-    bool programmatic = false;                 // a value is being set by the program: no events
+    // The model is being shown on the widgets: what they signal meanwhile is
+    // no input of the operator's.
+    bool mirroring = false;
     QObject* engine = nullptr;                 // filters the panels' input events; owns the connections
     std::vector<QPointer<QWidget>> unpainted;  // changed since events were last processed
     QPointer<QDialog> openDialog;              // the file dialog being shown, if any
@@ -43,33 +34,17 @@ struct State {
 
 State& S();
 
-// Counts the nesting of running callbacks, so that a quit takes effect only
-// once the outermost callback has returned.
-class DepthGuard {
+// Marks the widgets' signals as the model's own while it lasts.
+class Mirroring {
   public:
-    DepthGuard();
-    ~DepthGuard();
-    DepthGuard(const DepthGuard&) = delete;
-    DepthGuard& operator=(const DepthGuard&) = delete;
-};
+    Mirroring() : saved_(S().mirroring) { S().mirroring = true; }
+    ~Mirroring() { S().mirroring = saved_; }
+    Mirroring(const Mirroring&) = delete;
+    Mirroring& operator=(const Mirroring&) = delete;
 
-// Calls a control's callback (only for an enabled control unless
-// `needEnabled` is false) or a panel's callback.
-void DeliverCtrl(int panel, int ctrl, int event, int d1 = 0, int d2 = 0, bool needEnabled = true);
-void DeliverPanel(int panel, int event);
-// A button went down: the left-click event, unless the mouse or key press that
-// caused it has delivered it already. A press through an assistive tool (which
-// clicks the button without any mouse or key event) thus also gets its
-// left-click event before the commit.
-void ButtonPressed(int panel, int ctrl);
-void ButtonReleased(int panel, int ctrl);
-// A toggle button changed its state. Within a click the click delivers the
-// events; a toggle without one (an assistive tool's toggle action) is given
-// the events of a click, so the program sees what the operator did.
-void ButtonToggled(int panel, int ctrl);
-// A button was clicked: commit (a radio button: value changed, commit), in
-// order behind any of its events still waiting in the queue.
-void ButtonClicked(int panel, int ctrl);
+  private:
+    bool saved_;
+};
 
 // Turns termination requests of the session into close requests of every
 // panel (termination.cpp).
@@ -83,7 +58,8 @@ void ShowNow(QWidget* w);
 void FlushDisplay();
 // Events are about to be processed and will draw what changed.
 void ForgetUnpainted();
-// The control of a loaded panel: 0, or ERR_BAD_PANEL / ERR_BAD_CONTROL.
-int StatusOf(int panel, int control, Control** out);
+// Shows everything of a control that its widget does not take from the
+// panel file (controls.cpp).
+void ShowAll(Panel& p, Control& c);
 
 }  // namespace orv_rt

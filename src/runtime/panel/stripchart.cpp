@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/model/panel_model.h"
+
 namespace orv_rt {
 
 namespace {
@@ -57,7 +59,6 @@ StripChart::StripChart(QWidget* parent) : QChartView(parent) {
     setViewportUpdateMode(QGraphicsView::MinimalViewportUpdate);
     setMinimumSize(360, 240);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setNumTraces(1);
     pending_.setSingleShot(true);
     connect(&pending_, &QTimer::timeout, this, &StripChart::refresh);
 }
@@ -69,14 +70,15 @@ void StripChart::setChartTitle(const QString& t) {
 
 void StripChart::setTraceNames(const QString& names) {
     names_ = names.split(';');
-    for (int i = 0; i < numTraces(); ++i)
-        series_[i]->setName(i < names_.size() ? names_[i] : QStringLiteral("trace %1").arg(i + 1));
+    for (std::size_t i = 0; i < series_.size(); ++i)
+        series_[i]->setName(static_cast<qsizetype>(i) < names_.size()
+                                ? names_[static_cast<qsizetype>(i)]
+                                : QStringLiteral("trace %1").arg(i + 1));
 }
 
 void StripChart::setDashedTraces(const QString& list) {
     dashed_ = list;
-    for (int i = 0; i < numTraces(); ++i)
-        applyPen(i);
+    applyPens();
 }
 
 void StripChart::setXTitle(const QString& t) {
@@ -99,95 +101,63 @@ void StripChart::setYMax(double v) {
     updateAxes();
 }
 
-void StripChart::setNumTraces(int n) {
-    if (n < 1 || n == numTraces())
+const Control* StripChart::model() const {
+    return FindControl(panel_, control_);
+}
+
+void StripChart::bind(int panel, int control) {
+    panel_ = panel;
+    control_ = control;
+    showLayout();
+}
+
+void StripChart::showLayout() {
+    const Control* c = model();
+    if (!c)
         return;
-    for (QLineSeries* s : series_) {
-        chart_->removeSeries(s);
-        delete s;
+    const auto n = static_cast<int>(c->traces.size());
+    if (n != static_cast<int>(series_.size())) {
+        for (QLineSeries* s : series_) {
+            chart_->removeSeries(s);
+            delete s;
+        }
+        series_.clear();
+        for (int i = 0; i < n; ++i) {
+            auto* s = new QLineSeries;
+            s->setUseOpenGL(false);
+            chart_->addSeries(s);
+            s->attachAxis(axisX_);
+            s->attachAxis(axisY_);
+            series_.push_back(s);
+        }
+        setTraceNames(traceNames());
     }
-    series_.clear();
-    data_.assign(n, {});
-    colors_.resize(n, 0);
-    phase_ = 0;
-    for (int i = 0; i < n; ++i) {
-        auto* s = new QLineSeries;
-        s->setName(i < names_.size() ? names_[i] : QStringLiteral("trace %1").arg(i + 1));
-        s->setUseOpenGL(false);
-        chart_->addSeries(s);
-        s->attachAxis(axisX_);
-        s->attachAxis(axisY_);
-        series_.push_back(s);
-        applyPen(i);
+    applyPens();
+    if (pps_ != c->pointsPerScreen) {
+        pps_ = c->pointsPerScreen;
+        axisX_->setRange(0, pps_ - 1);
+        axisX_->setTickInterval(NiceStep(pps_ - 1));
     }
+    rebuildSeries();
     updateAxes();
 }
 
-void StripChart::setPointsPerScreen(int n) {
-    if (n < 2 || n == pps_)
-        return;
-    pps_ = n;
-    for (auto& d : data_)
-        while (static_cast<int>(d.size()) > pps_)
-            d.pop_front();
-    axisX_->setRange(0, pps_ - 1);
-    axisX_->setTickInterval(NiceStep(pps_ - 1));
-    rebuildSeries();
-}
-
-bool StripChart::setTraceColor(int trace, int rgb) {
-    if (trace < 1 || trace > numTraces())
-        return false;
-    rgb &= 0xFFFFFF;
-    if (colors_[trace - 1] != rgb) {
-        colors_[trace - 1] = rgb;
-        applyPen(trace - 1);
-    }
-    return true;
-}
-
-int StripChart::traceColor(int trace) const {
-    return trace >= 1 && trace <= numTraces() ? colors_[trace - 1] : -1;
-}
-
-QString StripChart::traceColors() const {
-    QStringList out;
-    for (int c : colors_)
-        out << QStringLiteral("0x%1").arg(c, 6, 16, QLatin1Char('0'));
-    return out.join(',');
-}
-
-void StripChart::setTraceColors(const QString& list) {
-    const QStringList parts = list.split(',', Qt::SkipEmptyParts);
-    for (int i = 0; i < parts.size() && i < numTraces(); ++i) {
-        bool ok = false;
-        const int rgb = parts[i].trimmed().toInt(&ok, 0);
-        if (ok)
-            setTraceColor(i + 1, rgb);
+void StripChart::applyPens() {
+    const Control* c = model();
+    for (std::size_t i = 0; c && i < series_.size() && i < c->colors.size(); ++i) {
+        bool dashed = false;
+        for (const QString& part : dashed_.split(',', Qt::SkipEmptyParts))
+            if (part.trimmed().toInt() == static_cast<int>(i) + 1)
+                dashed = true;
+        QPen pen(QColor::fromRgb(static_cast<QRgb>(c->colors[i])));
+        pen.setWidthF(dashed ? 1.0 : 2.0);
+        pen.setStyle(dashed ? Qt::DashLine : Qt::SolidLine);
+        pen.setCosmetic(true);
+        series_[i]->setPen(pen);
     }
 }
 
-void StripChart::applyPen(int index) {
-    bool dashed = false;
-    for (const QString& part : dashed_.split(',', Qt::SkipEmptyParts))
-        if (part.trimmed().toInt() == index + 1)
-            dashed = true;
-    QPen pen(QColor::fromRgb(static_cast<QRgb>(colors_[index])));
-    pen.setWidthF(dashed ? 1.0 : 2.0);
-    pen.setStyle(dashed ? Qt::DashLine : Qt::SolidLine);
-    pen.setCosmetic(true);
-    series_[index]->setPen(pen);
-}
-
-void StripChart::plot(const double* values, int count) {
-    const int n = numTraces();
-    for (int i = 0; i < count; ++i) {
-        data_[phase_].push_back(values[i]);
-        phase_ = (phase_ + 1) % n;
-    }
-    for (auto& d : data_)
-        while (static_cast<int>(d.size()) > pps_)
-            d.pop_front();
+void StripChart::plotted() {
     // The series are handed to the chart from the event loop, at most once a
     // display frame: the caller (the scope sending its next request) does not
     // wait for it, and a sensor that answers faster than the screen refreshes
@@ -207,12 +177,13 @@ void StripChart::refresh() {
 }
 
 void StripChart::rebuildSeries() {
+    const Control* c = model();
     QList<QPointF> pts;
-    for (int t = 0; t < numTraces(); ++t) {
+    for (std::size_t t = 0; c && t < series_.size() && t < c->traces.size(); ++t) {
         pts.clear();
-        pts.reserve(static_cast<qsizetype>(data_[t].size()));
+        pts.reserve(static_cast<qsizetype>(c->traces[t].size()));
         int x = 0;
-        for (double v : data_[t])
+        for (double v : c->traces[t])
             pts.append(QPointF(x++, v));
         series_[t]->replace(pts);
     }
@@ -220,7 +191,8 @@ void StripChart::rebuildSeries() {
 
 void StripChart::updateAxes() {
     double lo = baseMin_, hi = baseMax_;
-    for (const auto& d : data_)
+    const Control* c = model();
+    for (const auto& d : c ? c->traces : std::vector<std::deque<double>>())
         for (double v : d) {
             if (!std::isfinite(v))
                 continue;
@@ -244,12 +216,6 @@ void StripChart::updateAxes() {
     axisY_->setTickAnchor(0);
     axisY_->setTickInterval(
         lo == baseMin_ && hi == baseMax_ && baseMax_ - baseMin_ > 512 ? 128 : NiceStep(hi - lo));
-}
-
-std::vector<double> StripChart::points(int trace) const {
-    if (trace < 1 || trace > numTraces())
-        return {};
-    return {data_[trace - 1].begin(), data_[trace - 1].end()};
 }
 
 }  // namespace orv_rt

@@ -17,9 +17,13 @@ class QChart;
 
 namespace orv_rt {
 
-// Scrolling multi-trace chart. Points are appended interleaved over the
-// traces; each trace keeps the newest pointsPerScreen values, drawn at fixed
+struct Control;
+
+// Scrolling multi-trace chart: shows a chart control of the panel model,
+// whose traces keep the newest pointsPerScreen values each, drawn at fixed
 // x positions 0..pointsPerScreen-1 so the picture scrolls while the axes stay.
+// Its look (titles, trace names, dashed traces, value range) comes from the
+// panel file.
 class StripChart : public QChartView {
     Q_OBJECT
     Q_PROPERTY(QString chartTitle READ chartTitle WRITE setChartTitle)
@@ -29,9 +33,6 @@ class StripChart : public QChartView {
     Q_PROPERTY(QString yTitle READ yTitle WRITE setYTitle)
     Q_PROPERTY(double yMin READ yMin WRITE setYMin)
     Q_PROPERTY(double yMax READ yMax WRITE setYMax)
-    Q_PROPERTY(int traces READ numTraces WRITE setNumTraces)
-    Q_PROPERTY(QString traceColors READ traceColors WRITE setTraceColors)
-    Q_PROPERTY(int pointsPerScreen READ pointsPerScreen WRITE setPointsPerScreen)
     Q_PROPERTY(double axisMin READ axisMin)
     Q_PROPERTY(double axisMax READ axisMax)
 
@@ -53,45 +54,33 @@ class StripChart : public QChartView {
     double yMax() const { return baseMax_; }
     void setYMax(double v);
 
-    int numTraces() const { return static_cast<int>(series_.size()); }
-    // Changing the count clears the chart; an unchanged count costs nothing.
-    void setNumTraces(int n);
-    int pointsPerScreen() const { return pps_; }
-    void setPointsPerScreen(int n);
-    int chartMode() const { return mode_; }
-    void setChartMode(int m) { mode_ = m; }
-    // trace is 1-based; colour 0xRRGGBB.
-    bool setTraceColor(int trace, int rgb);
-    int traceColor(int trace) const;
-    // Start colours as a comma-separated list of 0xRRGGBB values.
-    QString traceColors() const;
-    void setTraceColors(const QString& list);
-
-    // Appends `count` values interleaved over the traces and redraws.
-    void plot(const double* values, int count);
-    std::vector<double> points(int trace) const;
+    // Shows chart control `control` of panel `panel`.
+    void bind(int panel, int control);
+    // Shows the control's trace count, trace colours and points per screen.
+    void showLayout();
+    // The control's traces got new points: the axes follow at once, the
+    // lines at most once a display frame.
+    void plotted();
     // Value axis range currently shown.
     double axisMin() const { return shownMin_; }
     double axisMax() const { return shownMax_; }
 
   private:
     static constexpr qint64 kFrameMs = 15;
+    const Control* model() const;
     void refresh();
     void rebuildSeries();
-    void applyPen(int index);
+    void applyPens();
     void updateAxes();
 
+    int panel_ = 0, control_ = 0;
     QChart* chart_ = nullptr;
     QValueAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
     std::vector<QLineSeries*> series_;
-    std::vector<std::deque<double>> data_;
-    std::vector<int> colors_;
     QStringList names_;
     QString dashed_, title_, xTitle_, yTitle_;
-    int pps_ = 101;
-    int mode_ = 0;
-    int phase_ = 0;  // trace that the next appended value belongs to
+    int pps_ = 101;  // points per screen the x axis shows
     double baseMin_ = 0, baseMax_ = 1023;
     double shownMin_ = 0, shownMax_ = 1023;
     QElapsedTimer redrawn_;  // since the series were last handed to the chart

@@ -38,11 +38,6 @@ namespace orv_rt {
 
 namespace {
 
-void CloseEveryPanel() {
-    for (int h : PanelHandles())
-        DeliverPanel(h, EVT_CLOSE);
-}
-
 #ifdef _WIN32
 
 QPointer<QObject> g_owner;

@@ -22,8 +22,6 @@
 #include <deque>
 
 #include "runtime/panel/led.h"
-#include "runtime/panel/stripchart.h"
-#include "runtime/panel/timercontrol.h"
 #include "runtime/runtime.h"
 #include "runtime/runtime_internal.h"
 #include "runtime/testing/recording.h"
@@ -231,11 +229,10 @@ void EnterNumber(int panel, int control, int value) {
 }
 
 void RequestClose(int panel) {
-    orv_rt::Panel* p = orv_rt::FindPanel(panel);
-    if (!p)
-        return;
-    QCloseEvent ev;
-    QCoreApplication::sendEvent(p->window, &ev);
+    if (QWidget* window = orv_rt::PanelWindow(panel)) {
+        QCloseEvent ev;
+        QCoreApplication::sendEvent(window, &ev);
+    }
 }
 
 void After(int ms, std::function<void()> action) {
@@ -283,24 +280,9 @@ bool Dimmed(int panel, int control) {
     return w && !w->isEnabled();
 }
 
-bool TimerEnabled(int panel, int control) {
-    auto* t = qobject_cast<orv_rt::TimerControl*>(W(panel, control));
-    return t && t->running();
-}
-
 bool Visible(int panel) {
-    orv_rt::Panel* p = orv_rt::FindPanel(panel);
-    return p && p->window->isVisible();
-}
-
-std::vector<double> TracePoints(int panel, int control, int trace) {
-    auto* chart = qobject_cast<orv_rt::StripChart*>(W(panel, control));
-    return chart ? chart->points(trace) : std::vector<double>{};
-}
-
-int TraceColor(int panel, int control, int trace) {
-    auto* chart = qobject_cast<orv_rt::StripChart*>(W(panel, control));
-    return chart ? chart->traceColor(trace) : -1;
+    const QWidget* window = orv_rt::PanelWindow(panel);
+    return window && window->isVisible();
 }
 
 std::vector<std::string> RingLabels(int panel, int control) {
@@ -330,7 +312,7 @@ void Reset() {
     for (int port = 1; port <= MAX_COM_PORTS; ++port)
         if (GetInQLen(port) >= 0)
             CloseCom(port);
-    orv_rt::ResetEngine();
+    orv_rt::ResetPanels();
     ForgetRecords();
 }
 
