@@ -409,8 +409,15 @@ int FailCode(int port) {
     return ValidPort(port) ? COM_ERR_NOT_OPEN : COM_ERR_INVALID_PORT;
 }
 
+// Why the last open of each port failed ("" after a good open).
+constexpr int kReasonLen = 96;
+std::array<std::array<char, kReasonLen>, MAX_COM_PORTS + 1> gOpenFailures{};
+
 int OpenFailure(int port, const QString& device, int code, const QString& why) {
     qCDebug(lcLine).noquote() << PortLabel(port) << "open" << device << "failed:" << why;
+    if (ValidPort(port))
+        qstrncpy(gOpenFailures[static_cast<std::size_t>(port)].data(), why.toLocal8Bit().constData(),
+                 kReasonLen);
     return code;
 }
 
@@ -683,6 +690,10 @@ int ComPortPresent(int port) {
     return PresentFor(port) ? 1 : 0;
 }
 
+const char* ComOpenFailureReason(int port) {
+    return ValidPort(port) ? gOpenFailures[static_cast<std::size_t>(port)].data() : "";
+}
+
 int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,
                   int inputQueueSize, int /*outputQueueSize: QSerialPort's output buffer grows as needed*/) {
     if (!ValidPort(port))
@@ -719,6 +730,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     if (opened < 0)
         return opened;
 
+    gOpenFailures[static_cast<std::size_t>(port)][0] = '\0';
     p.open = true;
     p.dead = false;
     p.device = device;
