@@ -107,6 +107,15 @@ int OpenPort(const Common& c) {
     return EXIT_DONE;
 }
 
+// Opens the line and reads the block of `target`. EXIT_DONE or the failure's code.
+int ReadFromSensor(const Common& c, int32_t target, Block* block) {
+    if (const int code = OpenPort(c); code != EXIT_DONE)
+        return code;
+    Result()["target"] = TargetName(target);
+    return orv::ReadBlock(c.port, target, block->data()) == orv::SESSION_OK ? EXIT_DONE
+                                                                            : FailStatus(EXIT_FAILED);
+}
+
 // Why `path` cannot be written as a new file or over an existing one ("" if
 // it can). `regularOnly`: it must be a regular file (a parameter file is
 // replaced by renaming over it); otherwise a device or a pipe will do.
@@ -235,12 +244,9 @@ int CmdGet(const Common& c, int32_t target, const std::string& out) {
         return Fail(EXIT_BAD_INPUT, "--out - and --json would both write to standard output");
     if (const std::string why = toStdout || out.empty() ? "" : CannotWrite(out, true); !why.empty())
         return Fail(EXIT_BAD_INPUT, why);
-    if (const int code = OpenPort(c); code != EXIT_DONE)
-        return code;
     Block block{};
-    if (orv::ReadBlock(c.port, target, block.data()) != orv::SESSION_OK)
-        return FailStatus(EXIT_FAILED);
-    Result()["target"] = TargetName(target);
+    if (const int code = ReadFromSensor(c, target, &block); code != EXIT_DONE)
+        return code;
     Result()["block"] = BlockJson(block);
     if (toStdout) {
         // The parameter file's own layout: one line, fields of 4, tabs between.
@@ -285,16 +291,16 @@ int CmdSend(const Common& c, int32_t target, const std::string& file,
     if (!file.empty() && !ReadParaInput(file, &block, &why))
         return Fail(EXIT_BAD_INPUT, why);
 
-    if (const int code = OpenPort(c); code != EXIT_DONE)
-        return code;
-    Result()["target"] = TargetName(target);
     if (!file.empty() && !dryRun) {
+        if (const int code = OpenPort(c); code != EXIT_DONE)
+            return code;
+        Result()["target"] = TargetName(target);
         Result()["file"] = DisplayName(file);
     } else {
         // Only the named slots change; the others keep what the sensor holds.
         Block now{};
-        if (orv::ReadBlock(c.port, target, now.data()) != orv::SESSION_OK)
-            return FailStatus(EXIT_FAILED);
+        if (const int code = ReadFromSensor(c, target, &now); code != EXIT_DONE)
+            return code;
         for (int32_t k = 0; k < orv::PNUM; ++k) {
             if (file.empty() && !named[static_cast<std::size_t>(k)])
                 block[static_cast<std::size_t>(k)] = now[static_cast<std::size_t>(k)];
@@ -323,13 +329,10 @@ int CmdVerify(const Common& c, int32_t target, const std::string& file) {
     std::string why;
     if (!ReadParaInput(file, &expected, &why))
         return Fail(EXIT_BAD_INPUT, why);
-    if (const int code = OpenPort(c); code != EXIT_DONE)
-        return code;
     Block actual{};
-    if (orv::ReadBlock(c.port, target, actual.data()) != orv::SESSION_OK)
-        return FailStatus(EXIT_FAILED);
+    if (const int code = ReadFromSensor(c, target, &actual); code != EXIT_DONE)
+        return code;
     const Json differences = Differences(actual, expected, "sensor", "file");
-    Result()["target"] = TargetName(target);
     Result()["file"] = DisplayName(file);
     Result()["equal"] = differences.empty();
     Result()["differences"] = differences;
@@ -362,12 +365,10 @@ int CmdMeasure(const Common& c, long count, double seconds, const std::string& c
         return Fail(EXIT_BAD_INPUT, "--csv - and --json would both write to standard output");
     if (const std::string why = toFile ? CannotWrite(csv, false) : ""; !why.empty())
         return Fail(EXIT_BAD_INPUT, why);
-    if (const int code = OpenPort(c); code != EXIT_DONE)
-        return code;
     // The lamps are judged against the block the sensor works with.
     Block block{};
-    if (orv::ReadBlock(c.port, orv::RAM, block.data()) != orv::SESSION_OK)
-        return FailStatus(EXIT_FAILED);
+    if (const int code = ReadFromSensor(c, orv::RAM, &block); code != EXIT_DONE)
+        return code;
 
     const bool jsonLines = c.json && !toFile;
     LineSink out;  // opened at the first sample: an earlier file stays until then
