@@ -2,16 +2,19 @@
 // the core's operations (com232/session.h, rs232.h, flash.h, corrtable.h,
 // paramfile.h); this file only chooses them, checks the operator's input
 // before anything is sent, and prints the results.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
-#include <csignal>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/cli.h"
 #include "com232/corrtable.h"
-#include "com232/filestatus.h"
 #include "com232/flash.h"
 #include "com232/frame.h"
 #include "com232/paramfile.h"
@@ -26,14 +29,15 @@ namespace orv_cli {
 
 namespace {
 
-using Block = std::array<int32_t, orv::PNUM>;
-using Json = nlohmann::ordered_json;
+namespace fs = std::filesystem;
 
 // Ports the window's selector always offers; higher ones are listed when mapped.
 constexpr int LISTED_PORTS = 8;
+constexpr int FIRST_PAGE = 4;
+constexpr int FLASH_PAGES = 4;
 
-void PrintJson(const Json& j) {
-    std::printf("%s\n", j.dump().c_str());
+const char* TargetName(int32_t target) {
+    return target == orv::EEPROM ? "eeprom" : "ram";
 }
 
 Json BlockJson(const Block& block) {
@@ -43,81 +47,171 @@ Json BlockJson(const Block& block) {
     return j;
 }
 
-void PrintBlock(const Block& block, bool json) {
-    if (json) {
-        PrintJson(BlockJson(block));
+void PrintBlock(const Block& block, const Common& c) {
+    if (c.json)
         return;
-    }
     for (int32_t k = 0; k < orv::PNUM; ++k)
         std::printf("%-10s %5ld\n", orv::SlotName(k), static_cast<long>(block[static_cast<std::size_t>(k)]));
 }
 
-// A message of this program itself (not a status text of the sensor's).
-void Complain(const std::string& text) {
-    EndProgress();
-    std::fprintf(stderr, "orvanscope-cli: %s\n", text.c_str());
+// The slots in which `a` and `b` differ, as {slot, nameA: a, nameB: b}.
+Json Differences(const Block& a, const Block& b, const char* nameA, const char* nameB) {
+    Json list = Json::array();
+    for (int32_t k = 0; k < orv::PNUM; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if (a[i] != b[i])
+            list.push_back({{"slot", orv::SlotName(k)}, {nameA, a[i]}, {nameB, b[i]}});
+    }
+    return list;
 }
 
-// Opens the line the options name, without the echo check.
-bool OpenPort(const Common& c) {
+// A line a slot of `list` (from Differences): `format` takes the slot name and
+// the values of `a` and `b`. `none` when the list is empty.
+void PrintDifferences(const Json& list, const char* a, const char* b, const char* format,
+                      const std::string& none) {
+    for (const Json& d : list)
+        std::printf(format, d["slot"].get<std::string>().c_str(), d[a].get<int>(), d[b].get<int>());
+    if (list.empty())
+        std::printf("%s\n", none.c_str());
+}
+
+// Why the line could not be opened, in the operator's words.
+std::string OpenFailure(const Common& c, const std::string& device) {
+    std::string why = ComOpenFailureReason(c.port);
+    if (why == "not a terminal" || why == "not a character device" || why == "Inappropriate ioctl for device")
+        why = "not a serial device";
+    else if (why == "Permission error while locking the device")
+        why = "in use by another program";  // its lock file: the same path opened twice
+    else if (why.empty() || why == "no device for this port number")
+        why = device.empty() ? "no device is mapped to port " + std::to_string(c.port) : "cannot be opened";
+    else if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && why[1] >= 'a')
+        why[0] = static_cast<char>(why[0] - 'A' + 'a');  // the system's "Permission denied"
+    std::string text = "cannot open " + (c.device.empty() ? c.label : c.device) + ": " + why;
+    if (device.empty())
+        text += "; map the port with ORVANSCOPE_COM" + std::to_string(c.port) +
+                "=/dev/ttyUSB0 (your device), or name the device with --device PATH; "
+                "'orvanscope-cli ports' lists the ports";
+    return text;
+}
+
+// Opens the line the options name, without the echo check. EXIT_DONE or the failure's code.
+int OpenPort(const Common& c) {
+    const std::string device = c.device.empty() ? ComPortDevice(c.port) : c.device;
+    Result()["port"] = c.device.empty() ? Json(c.port) : Json(nullptr);
+    Result()["device"] = device.empty() ? Json(nullptr) : Json(device);
     if (orv::OpenLine(c.port, c.device.c_str()) < 0) {
         orv::ShowStatus(orv::szStatus.data());
-        ReportFailure();
-        return false;
+        return Fail(EXIT_NO_PORT, OpenFailure(c, device));
     }
     orv::com = c.port;
-    return true;
+    return EXIT_DONE;
 }
 
-int Failed() {
-    ReportFailure();
-    return EXIT_FAILED;
+// Opens the line and reads the block of `target`. EXIT_DONE or the failure's code.
+int ReadFromSensor(const Common& c, int32_t target, Block* block) {
+    if (const int code = OpenPort(c); code != EXIT_DONE)
+        return code;
+    Result()["target"] = TargetName(target);
+    return orv::ReadBlock(c.port, target, block->data()) == orv::SESSION_OK ? EXIT_DONE
+                                                                            : FailStatus(EXIT_FAILED);
 }
 
-// NAME=VALUE: a slot name and a decimal value of 0..65535.
-bool ParseAssignment(const std::string& text, int32_t* slot, int32_t* value) {
-    const std::size_t eq = text.find('=');
-    const std::string name = text.substr(0, eq);
-    *slot = orv::SlotIndex(name.c_str());
-    if (eq == std::string::npos || *slot < 0) {
-        std::string names;
-        for (int32_t k = 0; k < orv::PNUM; ++k)
-            names += std::string(k > 0 ? ", " : "") + orv::SlotName(k);
-        Complain(eq == std::string::npos ? "'" + text + "' is not NAME=VALUE (names: " + names + ")"
-                                         : "no parameter '" + name + "' (names: " + names + ")");
-        return false;
-    }
-    const std::string digits = text.substr(eq + 1);
-    unsigned long v = 0;
-    bool ok = !digits.empty() && digits.size() <= 5;
-    for (const char ch : digits) {
-        ok = ok && ch >= '0' && ch <= '9';
-        v = v * 10 + static_cast<unsigned long>(ch - '0');
-    }
-    if (!ok || v > orv::PARA_WORD_MAX) {
-        Complain(text + ": " + name + " takes a whole number of 0.." + std::to_string(orv::PARA_WORD_MAX));
-        return false;
-    }
-    *value = static_cast<int32_t>(v);
-    return true;
-}
-
-// Whether `path` can become a parameter file: an existing regular file, or a
-// new name in an existing directory. Checked before the sensor is asked.
-bool CanWriteFile(const std::string& path) {
-    namespace fs = std::filesystem;
+// Why `path` cannot be written as a new file or over an existing one ("" if
+// it can). `regularOnly`: it must be a regular file (a parameter file is
+// replaced by renaming over it); otherwise a device or a pipe will do.
+std::string CannotWrite(const std::string& path, bool regularOnly) {
     std::error_code ec;
     const fs::file_status st = fs::status(path, ec);
+    if (fs::is_directory(st))
+        return "cannot write " + path + ": it is a directory";
     if (fs::exists(st))
-        return fs::is_regular_file(st);
+        return regularOnly && !fs::is_regular_file(st) ? "cannot write " + path + ": not a regular file" : "";
     const fs::path dir = fs::path(path).parent_path();
-    return fs::is_directory(dir.empty() ? fs::path(".") : dir, ec);
+    if (!fs::is_directory(dir.empty() ? fs::path(".") : dir, ec))
+        return "cannot write " + path + ": no directory " + dir.string();
+    return "";
 }
 
-volatile std::sig_atomic_t stopRequested = 0;
+// Output written a whole line at a time. A failed write takes back what it
+// wrote of its line (on a regular file), so what is kept ends with a whole
+// line; `Why` then says what the system answered.
+class LineSink {
+  public:
+    ~LineSink() {
+        if (fd_ > STDOUT_FILENO)
+            close(fd_);
+    }
+    // "" or "-": standard output; a file is emptied only now.
+    bool Open(const std::string& path) {
+        path_ = path.empty() || path == "-" ? "standard output" : path;
+        fd_ = path.empty() || path == "-"
+                  ? STDOUT_FILENO
+                  : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            why_ = "cannot write " + path_ + ": " + SystemReason(errno);
+            return false;
+        }
+        struct stat st {};
+        regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        kept_ = regular_ ? lseek(fd_, 0, SEEK_CUR) : 0;
+        return true;
+    }
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Write(const char* text, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t w = write(fd_, text + done, n - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                why_ = "cannot write " + path_ + ": " + SystemReason(w < 0 ? errno : ENOSPC);
+                if (regular_ && kept_ >= 0 && ftruncate(fd_, kept_) != 0)
+                    why_ += " (and the line begun stays in the file)";
+                return false;
+            }
+            done += static_cast<std::size_t>(w);
+        }
+        if (kept_ >= 0)
+            kept_ += static_cast<off_t>(n);
+        return true;
+    }
+    bool Write(const std::string& line) { return Write(line.data(), line.size()); }
+    const std::string& Why() const { return why_; }
 
-extern "C" void RequestStop(int) {
-    stopRequested = 1;
+  private:
+    int fd_ = -1;
+    bool regular_ = false;
+    off_t kept_ = -1;  // where the last whole line ends
+    std::string path_, why_;
+};
+
+Json SampleJson(const orv::ScopeRow& row) {
+    return {{"time_ms", std::llround(row.ms)},
+            {"value", row.value},
+            {"reference", row.reference},
+            {"upper", row.upper},
+            {"lower", row.lower},
+            {"ref_output", row.refOutput},
+            {"tol_output", row.tolOutput}};
+}
+
+// "page6, page7" for the pages of `mask` (bit k: page 4 + k).
+std::string PageList(int32_t mask, const char* separator, const char* prefix) {
+    std::string list;
+    for (int k = 0; k < FLASH_PAGES; ++k) {
+        if ((mask >> k) & 1)
+            list += (list.empty() ? "" : separator) + std::string(prefix) + std::to_string(FIRST_PAGE + k);
+    }
+    return list;
+}
+
+Json PageArray(int32_t mask) {
+    Json list = Json::array();
+    for (int k = 0; k < FLASH_PAGES; ++k) {
+        if ((mask >> k) & 1)
+            list.push_back(FIRST_PAGE + k);
+    }
+    return list;
 }
 
 }  // namespace
@@ -128,188 +222,258 @@ int CmdPorts(const Common& c) {
         const std::string device = ComPortDevice(port);
         if (port > LISTED_PORTS && device.empty())
             continue;
-        if (c.json)
-            list.push_back({{"port", port}, {"device", device.empty() ? Json(nullptr) : Json(device)}});
-        else
+        list.push_back({{"port", port}, {"device", device.empty() ? Json(nullptr) : Json(device)}});
+        if (!c.json)
             std::printf("%-3d %s\n", port, device.empty() ? "(not connected)" : device.c_str());
     }
-    if (c.json)
-        PrintJson(list);
+    Result()["ports"] = list;
     return EXIT_DONE;
 }
 
 int CmdCheck(const Common& c) {
-    if (!OpenPort(c))
-        return EXIT_NO_PORT;
+    if (const int code = OpenPort(c); code != EXIT_DONE)
+        return code;
     const bool ok = orv::CheckComLine(c.port, orv::sync) != 0;
-    if (c.json) {
-        const std::string device = c.device.empty() ? ComPortDevice(c.port) : c.device;
-        PrintJson({{"port", c.port}, {"device", device}, {"line_ok", ok}, {"status", orv::szStatus.data()}});
-    }
-    return ok ? EXIT_DONE : Failed();
+    Result()["line_ok"] = ok;
+    return ok ? EXIT_DONE : FailStatus(EXIT_FAILED);
 }
 
 int CmdGet(const Common& c, int32_t target, const std::string& out) {
-    if (!out.empty() && !CanWriteFile(out)) {
-        orv::ShowStatusF("Cannot write %s", orv::FileBaseName(out.c_str()));
-        ReportFailure();
-        return EXIT_BAD_INPUT;
-    }
-    if (!OpenPort(c))
-        return EXIT_NO_PORT;
+    const bool toStdout = out == "-";
+    if (toStdout && c.json)
+        return Fail(EXIT_BAD_INPUT, "--out - and --json would both write to standard output");
+    if (const std::string why = toStdout || out.empty() ? "" : CannotWrite(out, true); !why.empty())
+        return Fail(EXIT_BAD_INPUT, why);
     Block block{};
-    if (orv::ReadBlock(c.port, target, block.data()) != orv::SESSION_OK)
-        return Failed();
-    PrintBlock(block, c.json);
-    if (!out.empty() && orv::WriteParaFile(out.c_str(), block.data()) < 0) {
-        ReportFailure();
-        return EXIT_BAD_INPUT;
+    if (const int code = ReadFromSensor(c, target, &block); code != EXIT_DONE)
+        return code;
+    Result()["block"] = BlockJson(block);
+    if (toStdout) {
+        // The parameter file's own layout: one line, fields of 4, tabs between.
+        for (int32_t k = 0; k < orv::PNUM; ++k)
+            std::printf("%*ld%c", orv::PARA_FIELD_WIDTH,
+                        static_cast<long>(block[static_cast<std::size_t>(k)]),
+                        k + 1 < orv::PNUM ? '\t' : '\n');
+        return std::fflush(stdout) == 0 ? EXIT_DONE : Fail(EXIT_FILE, "cannot write standard output");
+    }
+    PrintBlock(block, c);
+    if (!out.empty()) {
+        errno = 0;
+        const int rc = orv::WriteParaFile(out.c_str(), block.data());
+        if (rc < 0)
+            return Fail(EXIT_FILE, "cannot write " + out + ": " +
+                                       (rc == FILE_ERR_NOT_FILE ? "not a regular file"
+                                        : errno != 0            ? SystemReason(errno)
+                                                                : "write failed") +
+                                       " (the block was read and is printed)");
+        Result()["file"] = out;
     }
     return EXIT_DONE;
 }
 
 int CmdSend(const Common& c, int32_t target, const std::string& file,
-            const std::vector<std::string>& assignments) {
+            const std::vector<std::string>& assignments, bool dryRun) {
     // Everything the operator gave is checked before the line is touched.
-    if (file.empty() == assignments.empty()) {
-        Complain("send takes either --file FILE or NAME=VALUE ...");
-        return EXIT_BAD_INPUT;
-    }
+    if (file.empty() == assignments.empty())
+        return Fail(EXIT_BAD_INPUT, "send takes either --file FILE or NAME=VALUE ...");
     std::array<bool, orv::PNUM> named{};
-    std::array<int32_t, orv::PNUM> values{};
+    Block block{};
+    std::string why;
     for (const std::string& a : assignments) {
         int32_t slot = 0, value = 0;
-        if (!ParseAssignment(a, &slot, &value))
-            return EXIT_BAD_INPUT;
-        if (named[static_cast<std::size_t>(slot)]) {
-            Complain(std::string(orv::SlotName(slot)) + " is named twice");
-            return EXIT_BAD_INPUT;
-        }
+        if (!ParseAssignment(a, &slot, &value, &why))
+            return Fail(EXIT_BAD_INPUT, why);
+        if (named[static_cast<std::size_t>(slot)])
+            return Fail(EXIT_BAD_INPUT, std::string(orv::SlotName(slot)) + " is named twice");
         named[static_cast<std::size_t>(slot)] = true;
-        values[static_cast<std::size_t>(slot)] = value;
+        block[static_cast<std::size_t>(slot)] = value;
     }
-    Block block{};
-    if (!file.empty() && orv::ReadParaFile(file.c_str(), block.data()) < 0) {
-        ReportFailure();
-        return EXIT_BAD_INPUT;
-    }
+    if (!file.empty() && !ReadParaInput(file, &block, &why))
+        return Fail(EXIT_BAD_INPUT, why);
 
-    if (!OpenPort(c))
-        return EXIT_NO_PORT;
-    if (file.empty()) {
+    if (!file.empty() && !dryRun) {
+        if (const int code = OpenPort(c); code != EXIT_DONE)
+            return code;
+        Result()["target"] = TargetName(target);
+        Result()["file"] = DisplayName(file);
+    } else {
         // Only the named slots change; the others keep what the sensor holds.
-        if (orv::ReadBlock(c.port, target, block.data()) != orv::SESSION_OK)
-            return Failed();
+        Block now{};
+        if (const int code = ReadFromSensor(c, target, &now); code != EXIT_DONE)
+            return code;
         for (int32_t k = 0; k < orv::PNUM; ++k) {
-            if (named[static_cast<std::size_t>(k)])
-                block[static_cast<std::size_t>(k)] = values[static_cast<std::size_t>(k)];
+            if (file.empty() && !named[static_cast<std::size_t>(k)])
+                block[static_cast<std::size_t>(k)] = now[static_cast<std::size_t>(k)];
+        }
+        const Json changes = Differences(now, block, "old", "new");
+        Result()["changes"] = changes;
+        if (dryRun) {
+            Result()["dry_run"] = true;
+            if (!c.json)
+                PrintDifferences(changes, "old", "new", "%-10s %5d -> %d\n", "no slot would change");
+            return EXIT_DONE;
         }
     }
+    if (StopSignal() != 0)
+        return Stopped("nothing was written");
     Block readBack{};
     if (orv::WriteBlockVerified(c.port, target, block.data(), readBack.data()) != orv::SESSION_OK)
-        return Failed();
-    PrintBlock(readBack, c.json);
+        return FailStatus(EXIT_FAILED);
+    Result()["block"] = BlockJson(readBack);
+    PrintBlock(readBack, c);
     return EXIT_DONE;
 }
 
+int CmdVerify(const Common& c, int32_t target, const std::string& file) {
+    Block expected{};
+    std::string why;
+    if (!ReadParaInput(file, &expected, &why))
+        return Fail(EXIT_BAD_INPUT, why);
+    Block actual{};
+    if (const int code = ReadFromSensor(c, target, &actual); code != EXIT_DONE)
+        return code;
+    const Json differences = Differences(actual, expected, "sensor", "file");
+    Result()["file"] = DisplayName(file);
+    Result()["equal"] = differences.empty();
+    Result()["differences"] = differences;
+    if (!c.json)
+        PrintDifferences(differences, "sensor", "file", "%-10s sensor %5d  file %5d\n",
+                         std::string("the ") + TargetName(target) + " block equals " + DisplayName(file));
+    if (differences.empty())
+        return EXIT_DONE;
+    return Fail(EXIT_FAILED, std::string("the ") + TargetName(target) + " block differs from " +
+                                 DisplayName(file) + " in " + std::to_string(differences.size()) +
+                                 " of 16 slots");
+}
+
 int CmdTeach(const Common& c) {
-    if (!OpenPort(c))
-        return EXIT_NO_PORT;
+    if (const int code = OpenPort(c); code != EXIT_DONE)
+        return code;
     Block block{};
     if (orv::TeachReference(c.port, block.data()) != orv::SESSION_OK)
-        return Failed();
-    PrintBlock(block, c.json);
+        return FailStatus(EXIT_FAILED);
+    Result()["block"] = BlockJson(block);
+    PrintBlock(block, c);
     return EXIT_DONE;
 }
 
 int CmdMeasure(const Common& c, long count, double seconds, const std::string& csv) {
-    const bool toStdout = csv == "-";
-    std::FILE* out = toStdout ? stdout : std::fopen(csv.c_str(), "w");
-    if (out == nullptr) {
-        orv::ShowStatusF("Cannot write %s", orv::FileBaseName(csv.c_str()));
-        ReportFailure();
-        return EXIT_BAD_INPUT;
-    }
-    auto finish = [&](int code) {
-        if (!toStdout)
-            std::fclose(out);
-        else
-            std::fflush(out);
-        return code;
-    };
-    if (!OpenPort(c))
-        return finish(EXIT_NO_PORT);
+    // With --json the samples are JSON Lines on standard output, unless --csv
+    // names a file for them.
+    const bool toFile = !csv.empty() && csv != "-";
+    if (c.json && csv == "-")
+        return Fail(EXIT_BAD_INPUT, "--csv - and --json would both write to standard output");
+    if (const std::string why = toFile ? CannotWrite(csv, false) : ""; !why.empty())
+        return Fail(EXIT_BAD_INPUT, why);
     // The lamps are judged against the block the sensor works with.
     Block block{};
-    if (orv::ReadBlock(c.port, orv::RAM, block.data()) != orv::SESSION_OK)
-        return finish(Failed());
+    if (const int code = ReadFromSensor(c, orv::RAM, &block); code != EXIT_DONE)
+        return code;
 
-    std::array<char, orv::SCOPE_CSV_LEN> line{};
-    orv::ScopeCsvHeader(line.data(), orv::SCOPE_CSV_LEN);
-    std::fputs(line.data(), out);
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
-
+    const bool jsonLines = c.json && !toFile;
+    LineSink out;  // opened at the first sample: an earlier file stays until then
     orv::ScopeBounds bounds;
     std::array<uint16_t, orv::RAWNUM> raw{};
+    std::array<char, orv::SCOPE_CSV_LEN> line{};
     long samples = 0;
     int code = EXIT_DONE;
     const double start = Timer();
-    while (stopRequested == 0 && (count <= 0 || samples < count) &&
+    while (StopSignal() == 0 && (count <= 0 || samples < count) &&
            (seconds <= 0 || Timer() - start < seconds)) {
         if (orv::MeasureOnce(c.port, raw.data()) != orv::SESSION_OK) {
-            code = stopRequested != 0 ? EXIT_DONE : Failed();
+            code = FailStatus(EXIT_FAILED);
             break;
         }
         const orv::ScopeRow row = orv::TakeScopeRow((Timer() - start) * 1000.0, raw[0], bounds);
-        orv::ScopeCsvRow(line.data(), orv::SCOPE_CSV_LEN, row);
-        std::fputs(line.data(), out);
-        std::fflush(out);
+        bool written = true;
+        if (!out.IsOpen()) {
+            orv::ScopeCsvHeader(line.data(), orv::SCOPE_CSV_LEN);
+            written = out.Open(toFile ? csv : "-") &&
+                      (jsonLines || out.Write(line.data(), std::strlen(line.data())));
+        }
+        if (written && jsonLines) {
+            written = out.Write(SampleJson(row).dump() + "\n");
+        } else if (written) {
+            orv::ScopeCsvRow(line.data(), orv::SCOPE_CSV_LEN, row);
+            written = out.Write(line.data(), std::strlen(line.data()));
+        }
+        if (!written) {
+            code = Fail(EXIT_FILE,
+                        out.Why() + "; the " + std::to_string(samples) + " samples before it are kept");
+            break;
+        }
         ++samples;
     }
     const double took = Timer() - start;
-    if (!c.quiet)
-        std::fprintf(stderr, "%ld samples in %.2f s (%.1f a second)\n", samples, took,
-                     took > 0 ? static_cast<double>(samples) / took : 0.0);
-    return finish(code);
+    Result()["samples"] = samples;
+    if (toFile)
+        Result()["csv"] = csv;
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "%ld samples in %.2f s (%.1f a second)", samples, took,
+                  took > 0 ? static_cast<double>(samples) / took : 0.0);
+    Note(summary);
+    if (code == EXIT_DONE && StopSignal() != 0)
+        return Stopped("measuring ended after " + std::to_string(samples) + " samples, all of them written");
+    return code;
 }
 
-int CmdFlash(const Common& c, const std::string& source) {
-    namespace fs = std::filesystem;
+int CmdFlash(const Common& c, const std::string& source, int32_t pages, int retries) {
     std::error_code ec;
+    errno = 0;
+    std::FILE* readable = fs::is_directory(source, ec) ? nullptr : std::fopen(source.c_str(), "rb");
+    if (readable == nullptr)
+        return Fail(EXIT_BAD_INPUT, "cannot read " + source + ": " +
+                                        (errno == 0 ? "it is a directory" : SystemReason(errno)));
+    std::fclose(readable);
     const fs::path path = fs::absolute(source, ec);
     // The table record is written beside the source: the build writes it
     // into the working directory, which is the source's for the build.
     const fs::path here = fs::current_path(ec);
     fs::current_path(path.parent_path(), ec);
-    if (ec) {
-        orv::ShowStatusF("Cannot open %s", orv::FileBaseName(source.c_str()));
-        ReportFailure();
-        return EXIT_BAD_INPUT;
-    }
+    if (ec)
+        return Fail(EXIT_BAD_INPUT, "cannot read " + source + ": " + SystemReason(ec.value()));
     const int built = orv::ReadCorrData(path.string().c_str());
     fs::current_path(here, ec);
     if (built < 0) {
-        ReportFailure();
-        return EXIT_BAD_INPUT;
+        // The build names the file without its directories.
+        std::string why = LastStatus();
+        const std::string name = path.filename().string();
+        if (why.compare(0, name.size() + 2, name + ": ") == 0)
+            why.erase(0, name.size() + 2);
+        return Fail(EXIT_BAD_INPUT, source + ": " + why);
     }
 
-    if (!OpenPort(c))
-        return EXIT_NO_PORT;
-    const int32_t failedPages = orv::SendCorrDataToFlash();
-    EndProgress();
-    if (c.json) {
-        Json failed = Json::array();
-        for (int k = 0; k < 4; ++k) {
-            if ((failedPages >> k) & 1)
-                failed.push_back(4 + k);
+    if (const int code = OpenPort(c); code != EXIT_DONE)
+        return code;
+    orv::flash_pages = pages;
+    orv::flash_retries = retries;
+    const int32_t failed = orv::SendCorrDataToFlash();
+    const bool interrupted = StopSignal() != 0 && failed != 0;
+    EndProgress(interrupted);
+
+    const std::string table =
+        (fs::path(source).parent_path() / orv::CORR_OUTPUT_FILE).lexically_normal().string();
+    Result()["pages"] = PageArray(pages);
+    Result()["written_pages"] = PageArray(pages & ~failed);
+    Result()["failed_pages"] = PageArray(failed);
+    Result()["table"] = table;
+    Result()["table_saved"] = orv::corr_save_failed == 0;
+    if (!c.json) {
+        for (int k = 0; k < FLASH_PAGES; ++k) {
+            if ((pages >> k) & 1)
+                std::printf("page%d %s\n", FIRST_PAGE + k, (failed >> k) & 1 ? "not written" : "written");
         }
-        PrintJson({{"failed_pages", failed},
-                   {"table", (path.parent_path() / orv::CORR_OUTPUT_FILE).lexically_normal().string()},
-                   {"table_saved", orv::corr_save_failed == 0},
-                   {"status", orv::szStatus.data()}});
+        std::printf("%s %s\n", table.c_str(), orv::corr_save_failed == 0 ? "saved" : "not saved");
     }
-    return failedPages == 0 && orv::corr_save_failed == 0 ? EXIT_DONE : Failed();
+    const std::string redo = "the sensor's correction table is incomplete: run flash again (--pages " +
+                             PageList(failed, ",", "") + " redoes only those pages)";
+    if (interrupted)
+        return Stopped(PageList(failed, ", ", "page") + " not written; " + redo);
+    if (failed != 0)
+        return Fail(EXIT_FAILED, PageList(failed, ", ", "page") + " not written; " + redo);
+    if (orv::corr_save_failed != 0)
+        return Fail(EXIT_FILE, "every page is programmed, but the table record " + table + " was not saved");
+    return EXIT_DONE;
 }
 
 }  // namespace orv_cli

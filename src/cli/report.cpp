@@ -1,4 +1,6 @@
-// The status texts on standard error, and the flash programming's progress.
+// The status texts on standard error, the flash programming's progress, and
+// the outcome of the run (its failure message, its JSON object).
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 
@@ -18,12 +20,12 @@ namespace orv_cli {
 
 namespace {
 
-constexpr int PAGES = 4;  // flash pages 4..7
+constexpr int FIRST_PAGE = 4;
 constexpr int BAR_WIDTH = 32;
 
 class StderrReport : public orv::Report {
   public:
-    explicit StderrReport(bool quiet) : quiet_(quiet), tty_(ORV_ISATTY(2) != 0) {}
+    StderrReport(const Common& c) : quiet_(c.quiet), tty_(ORV_ISATTY(2) != 0), label_(c.label) {}
 
     void Status(const char* text) override {
         // A text shown again at once (every measurement says "Line Ok!", every
@@ -35,75 +37,124 @@ class StderrReport : public orv::Report {
             Print(text);
     }
 
+    // The bar runs over the pages asked for; the word counter starts again
+    // on every page (and on every new attempt at one).
     void WordCount(int32_t words) override {
-        if (words == 0) {
-            EndBar();
-            page_ = 0;
-            lastWords_ = 0;
+        if (words == 0 || orv::flash_page < FIRST_PAGE) {
+            EndBar(false);
             return;
         }
-        if (words < lastWords_ && page_ + 1 < PAGES)
-            ++page_;  // the counter starts again on the next page
-        lastWords_ = words;
         if (!tty_ || quiet_)
             return;
-        const int done = page_ * orv::PAGE_WORDS + words;
-        const int total = PAGES * orv::PAGE_WORDS;
-        const int filled = done * BAR_WIDTH / total;
+        const int32_t planned = orv::flash_pages & orv::FLASH_ALL_PAGES;
+        const int before = static_cast<int>(
+            std::bitset<4>(static_cast<unsigned>(planned & ((1 << (orv::flash_page - FIRST_PAGE)) - 1)))
+                .count());
+        const int total =
+            static_cast<int>(std::bitset<4>(static_cast<unsigned>(planned)).count()) * orv::PAGE_WORDS;
+        const int done = before * orv::PAGE_WORDS + words;
+        const int filled = total > 0 ? done * BAR_WIDTH / total : 0;
         char bar[BAR_WIDTH + 1];
         for (int i = 0; i < BAR_WIDTH; ++i)
             bar[i] = i < filled ? '#' : '.';
         bar[BAR_WIDTH] = '\0';
-        std::fprintf(stderr, "\r[%s] page%d %4d/%d words", bar, 4 + page_, done, total);
+        std::fprintf(stderr, "\r[%s] page%d %4d/%d words", bar, static_cast<int>(orv::flash_page), done,
+                     total);
         std::fflush(stderr);
         barShown_ = true;
     }
 
-    // In quiet mode: the text that explains a failure, which was not printed.
-    void PrintLast() {
-        if (quiet_ && last_[0] != '\0')
-            Print(last_);
+    const char* Last() const { return last_; }
+
+    // A line of this program's own: led by the line in quiet mode, where it
+    // may be one of many sensors' lines in a script's log.
+    void Say(const std::string& text) {
+        EndBar(true);
+        std::fprintf(stderr, "%s: %s\n", quiet_ && !label_.empty() ? label_.c_str() : "orvanscope-cli",
+                     text.c_str());
     }
 
-    void EndBar() {
-        if (barShown_) {
-            std::fputs("\r\033[K", stderr);
-            barShown_ = false;
-        }
+    bool Quiet() const { return quiet_; }
+
+    // keep: the bar stays on its line (it shows how far the programming got).
+    void EndBar(bool keep) {
+        if (barShown_)
+            std::fputs(keep ? "\n" : "\r\033[K", stderr);
+        barShown_ = false;
     }
 
   private:
     void Print(const char* text) {
-        EndBar();
+        EndBar(false);
         std::fprintf(stderr, "%s\n", text);
     }
 
     bool quiet_;
     bool tty_;
+    std::string label_;
     bool barShown_ = false;
-    int page_ = 0;
-    int32_t lastWords_ = 0;
     char last_[orv::STATUS_LEN * 2] = {};
 };
 
 StderrReport* report = nullptr;
+std::string failure;  // the first failure's message
+Json result = Json::object();
 
 }  // namespace
 
-void InstallReport(bool quiet) {
-    static StderrReport instance(quiet);
+void InstallReport(const Common& c) {
+    static StderrReport instance(c);
     report = &instance;
     orv::SetReport(report);
 }
 
-void ReportFailure() {
-    if (report != nullptr)
-        report->PrintLast();
+std::string LastStatus() {
+    return report != nullptr ? report->Last() : "";
 }
 
-void EndProgress() {
+void EndProgress(bool keep) {
     if (report != nullptr)
-        report->EndBar();
+        report->EndBar(keep);
+}
+
+Json& Result() {
+    return result;
+}
+
+int Fail(int code, const std::string& message) {
+    if (failure.empty())
+        failure = message;
+    if (report != nullptr)
+        report->Say(message);
+    else
+        std::fprintf(stderr, "orvanscope-cli: %s\n", message.c_str());
+    return code;
+}
+
+int FailStatus(int code) {
+    const std::string text = LastStatus();
+    if (failure.empty())
+        failure = text;
+    if (report != nullptr && report->Quiet() && !text.empty())
+        report->Say(text);
+    return code;
+}
+
+void Note(const std::string& message) {
+    if (report != nullptr && !report->Quiet())
+        report->Say(message);
+}
+
+void PrintOutcome(int code) {
+    Json j = {{"ok", code == EXIT_DONE},
+              {"exit", code},
+              {"status", LastStatus()},
+              {"error", failure.empty() ? Json(nullptr) : Json(failure)}};
+    for (const auto& [key, value] : result.items())
+        j[key] = value;
+    // A path need not be UTF-8: such bytes are replaced rather than refused.
+    std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace orv_cli

@@ -116,6 +116,10 @@ int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
     int32_t offset = 0;
     bool complete = true;
     for (int32_t block = 0; block < MAXBLOCK; ++block) {
+        if (flash_stop != 0) {
+            complete = false;
+            break;
+        }
         for (int k = 0; k < PNUM; ++k) {
             pp[k] = pageBuffer[count];
             ++count;
@@ -217,19 +221,36 @@ int32_t SendCorrDataToFlash() {
     constexpr int pageCount = static_cast<int>(sizeof pages / sizeof pages[0]);
     static_assert(pageCount == FLASH_PAGES);
 
+    const int32_t planned = flash_pages & FLASH_ALL_PAGES;
     int32_t failedPages = 0;
     for (int i = 0; i < pageCount; ++i) {
-        const int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
-        const bool written = count >= PAGE_OK_WORDS;
-        if (!written) {
+        if (((planned >> i) & 1) == 0) {
+            continue;
+        }
+        if (flash_stop != 0) {
+            failedPages |= 1 << i;
+            continue;
+        }
+        flash_page = FIRST_PAGE + i;
+        int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
+        for (int32_t retry = 1; count < PAGE_OK_WORDS && retry <= flash_retries && flash_stop == 0;
+             ++retry) {
+            ShowStatus(pages[i].error);
+            ShowStatusF("page%d: programming again (%ld of %ld)", flash_page, static_cast<long>(retry),
+                        static_cast<long>(flash_retries));
+            WatchLine(com, FLASH_PAGE_WAIT);
+            count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
+        }
+        if (count < PAGE_OK_WORDS) {
             failedPages |= 1 << i;
         }
-        SetStatusText(written ? pages[i].ok : pages[i].error);
+        SetStatusText(count >= PAGE_OK_WORDS ? pages[i].ok : pages[i].error);
         ShowStatus(szStatus.data());
-        if (i + 1 < pageCount) {
+        if ((planned >> (i + 1)) != 0 && flash_stop == 0) {
             WatchLine(com, FLASH_PAGE_WAIT);
         }
     }
+    flash_page = 0;
     ShowWordCount(0);
     // Page messages pass by within a fraction of a second: a failed page, or
     // a table record that could not be saved, ends the run with a message
@@ -239,5 +260,10 @@ int32_t SendCorrDataToFlash() {
     }
     return failedPages;
 }
+
+int32_t flash_pages = FLASH_ALL_PAGES;
+int32_t flash_retries = 0;
+volatile std::sig_atomic_t flash_stop = 0;
+int32_t flash_page = 0;
 
 }  // namespace orv

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <csignal>
 #include <cstdint>
 
 namespace orv {
@@ -56,5 +57,24 @@ int32_t SendInfoBlockToFlash(int32_t blockAddress, int32_t word0);
 // FLASH_ERASE_VALID, FLASH_NO_REPLY, FLASH_ERASE_INVALID or FLASH_DATA_UNKNOWN.
 // Shows its text on the status line.
 int32_t WriteBlockDataToFlash(const int32_t* entries);
+
+// Every page SendCorrDataToFlash can program: bit k is page 4 + k.
+constexpr int32_t FLASH_ALL_PAGES = 0xF;
+
+// What a front end may ask of SendCorrDataToFlash besides the window's run of
+// all four pages; the window leaves them as they start.
+// The pages to program (bit k: page 4 + k); the others are left as they are,
+// and the wait between pages falls only between two pages programmed.
+extern int32_t flash_pages;
+// How many times a page whose exchange failed is programmed again from its
+// first block (0: once only, a failed block is never repeated).
+extern int32_t flash_retries;
+// A stop request, which may be set from a signal handler. It is looked at
+// before every block: the exchange in flight finishes, so no frame is left
+// half-written, and no further frame is sent. Pages not finished count as
+// failed in the result. Never set by the window.
+extern volatile std::sig_atomic_t flash_stop;
+// The page being programmed (4..7) while the word counter runs, else 0.
+extern int32_t flash_page;
 
 }  // namespace orv

@@ -339,21 +339,25 @@ void RxTick(RxLine& l, double now) {
 
 void RxFlush(RxLine& l, double now) {
     RxTick(l, now);
-    if (l.partialLen > 0 && l.taint == 0) {
-        // Whole frames before it were followed by the start of a reply, not
-        // by bytes that nothing explains: they stand.
-        Confirm(l, now);
-        // The rest of the cut frame may still come: it belongs to nothing.
-        RxNote n;
-        n.verdict = RXV_CUT;
-        n.count = l.partialLen;
-        std::copy_n(l.partial.begin(), l.partialLen, n.bytes.begin());
-        Note(l, n);
-        ReleasePartial(l);
-        l.taint = RXV_AMBIGUOUS;
-        l.taintNote = RxNote{};
-        l.taintNote.verdict = RXV_AMBIGUOUS;
-    }
+    // A reply on its way to a request still waiting is no stale input: it is
+    // left whole, since a flush that cut it would turn its rest, and the
+    // replies right behind it, into bytes that divide into no frames. Only
+    // a late reply on its way is cut.
+    if (l.partialLen == 0 || l.taint != 0 || l.partialSlot < 0 || !l.slots[l.partialSlot].givenUp)
+        return;
+    // Whole frames before it were followed by the start of a reply, not by
+    // bytes that nothing explains: they stand.
+    Confirm(l, now);
+    RxNote n;
+    n.verdict = RXV_CUT;
+    n.count = l.partialLen;
+    std::copy_n(l.partial.begin(), l.partialLen, n.bytes.begin());
+    Note(l, n);
+    ReleasePartial(l);
+    // The rest of the cut frame may still come: it belongs to nothing.
+    l.taint = RXV_AMBIGUOUS;
+    l.taintNote = RxNote{};
+    l.taintNote.verdict = RXV_AMBIGUOUS;
 }
 
 void RxGiveUp(RxLine& l, uint32_t seq, double now) {

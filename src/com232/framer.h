@@ -137,8 +137,9 @@ void RxBytes(RxLine& line, const uint8_t* bytes, int32_t count, double now);
 // The line was looked at, at `now`, and nothing more had come: a burst may
 // have ended, held frames be confirmed.
 void RxTick(RxLine& line, double now);
-// The input queue is emptied: part of a frame is cut off, and the rest of its
-// burst is dropped. Whole frames stay.
+// The input queue is emptied. What has come is judged already, so only a
+// late reply on its way is cut off (the rest of its burst is dropped); a
+// reply on its way to a request still waiting, and whole frames, stay.
 void RxFlush(RxLine& line, double now);
 // The command of request `seq` stops waiting at `now`.
 void RxGiveUp(RxLine& line, uint32_t seq, double now);

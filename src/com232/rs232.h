@@ -94,8 +94,9 @@ bool ReplyDropped(uint32_t seq);
 // The command of request `seq` stops waiting for its reply.
 void GiveUpReply(uint32_t seq);
 
-// Empties the input queue of `port`: part of a frame is dropped, and with it
-// the rest of its burst. Whole replies already received stay.
+// Empties the input queue of `port` after judging what it holds: noise is
+// dropped; a late reply on its way is cut off with the rest of its burst; a
+// reply on its way to a request still waiting, and whole replies, stay.
 void FlushRxQueue(int port);
 // FlushRxQueue, then the output queue.
 void FlushBothQueues(int port);

@@ -164,3 +164,22 @@ int RefreshComPorts();
 // 1 when the device of port `port` is connected (as of the last refresh; a
 // device named by ORVANSCOPE_COM<n>: when its path exists), else 0.
 int ComPortPresent(int port);
+// Why the last open of `port` failed, as the system or the runtime saw it
+// ("no such device", "Permission denied", "in use by another program", "not
+// a terminal", ...); "" after a successful open or when no reason is known.
+const char* ComOpenFailureReason(int port);
+
+// ---------------------------------------------------------------------------
+// Line log
+// ---------------------------------------------------------------------------
+
+// The line log records what passes on the serial ports: opens, closes,
+// failures, and every frame sent ("tx") and received ("rx") in hex. It is off
+// unless switched on here or by the toolkit's logging rules (category
+// "orvanscope.line").
+
+// Switches the line log on and writes it to standard error from now on, each
+// line stamped with the local time to the millisecond. A line about port
+// `port` names it `name` (e.g. the device a program opened by path) instead
+// of "COM<port>".
+void TraceLineToStderr(int port, const char* name);

@@ -404,8 +404,8 @@ TEST_F(MemoryRuntime, AnyPeerServesALineAndTheLineLogShowsWhatPassed) {
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
     kxsim::ConnectMemoryRuntime();
-    EXPECT_EQ(log,
-              (QStringList{"COM3 open mem:loop 19200 baud", "COM3 tx 01 02 7F",
-                           "COM3 rx 01 02 7F (3 of 5 bytes by the time-out)", "COM3 device lost: line closed",
-                           "COM3 rx nothing (0 of 5 bytes, device lost)", "COM3 closed"}));
+    // The bytes themselves are the program's to log, with what it made of
+    // them; the runtime logs the line's own events.
+    EXPECT_EQ(log, (QStringList{"COM3 open mem:loop 19200 baud", "COM3 device lost: line closed",
+                                "COM3 rx nothing (0 of 5 bytes, device lost)", "COM3 closed"}));
 }

@@ -238,11 +238,11 @@ TEST(Framer, TwoRepliesToTeachAndAFlushThatCutsAFrame) {
     EXPECT_EQ(taken[1].seq, teach);
     EXPECT_EQ(taken[1].verdict, RXV_UNASKED);
 
-    // A flush in the middle of a frame: its rest never starts a frame, while
-    // a whole frame received before the flush stays.
+    // A flush in the middle of a reply to a request still waiting leaves it
+    // whole; in the middle of a late reply, its rest never starts a frame.
     Line f;
-    const uint32_t measure = f.Request(ORD_MEASURE);
-    f.Request(ORD_READ_RAM);
+    f.Request(ORD_MEASURE);
+    const uint32_t read2 = f.Request(ORD_READ_RAM);
     f.Wait(20 * MS);
     const Bytes two = Cat({Reply(0x0055, 8, 600), Reply(0x0055, 2, 500)});
     f.Send(Bytes(two.begin(), two.begin() + 50), 4);
@@ -250,6 +250,17 @@ TEST(Framer, TwoRepliesToTeachAndAFlushThatCutsAFrame) {
     f.Send(Bytes(two.begin() + 50, two.end()), 4);
     f.Wait(RX_GAP);
     const auto kept = f.Taken();
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].seq, measure);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[1].seq, read2);
+
+    const uint32_t late = f.Request(ORD_READ_RAM);
+    f.Wait(1.3);
+    RxGiveUp(f.rx, late, f.now);
+    f.Send(Bytes(two.begin() + 36, two.begin() + 50), 4);
+    RxFlush(f.rx, f.now);
+    const uint32_t next = f.Request(ORD_READ_RAM);
+    f.Send(Bytes(two.begin() + 50, two.end()), 4);
+    f.Wait(REPLY_TURN + RX_GAP);
+    EXPECT_TRUE(f.Taken().empty());
+    EXPECT_TRUE(RxOpen(f.rx, next));
 }

@@ -67,8 +67,13 @@ std::string Short(std::size_t got, int count, const char* why) {
     return " (" + std::to_string(got) + " of " + std::to_string(count) + " bytes" + why + ")";
 }
 
+// Why the last open of each port failed ("" after a good open).
+std::array<std::string, MAX_COM_PORTS + 1> openFailures;
+
 int OpenFailure(int port, const std::string& device, int code, const std::string& why) {
     Note(port, "open " + device + " failed: " + why);
+    if (ValidPort(port))
+        openFailures[static_cast<std::size_t>(port)] = why;
     return code;
 }
 
@@ -301,6 +306,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     p.device = device;
     p.identity = identity;
     p.settings = settings;
+    openFailures[static_cast<std::size_t>(port)].clear();
     Note(port, "open " + device + ' ' + std::to_string(baudRate) + " baud");
     face::Opened(port, device);
     return 0;
@@ -389,9 +395,11 @@ int ComWrt(int port, const char* buffer, int count) {
         Note(port, "tx failed: " + why);
         return COM_ERR_IO;
     }
-    if (face::LogOn())
+    // Whole frames are written to the log by the program with what they are
+    // (the request's number); the runtime notes only what went wrong.
+    if (face::LogOn() && written < count)
         Note(port, "tx " + Hex(buffer, static_cast<std::size_t>(written)) +
-                       (written < count ? Short(static_cast<std::size_t>(written), count, "") : ""));
+                       Short(static_cast<std::size_t>(written), count, ""));
     if (written == 0 && p->dead)
         return COM_ERR_IO;
     return written;
@@ -417,9 +425,10 @@ int ComRd(int port, char* buffer, int count) {
     const std::size_t got = p->closedUnder ? 0 : std::min(want, p->in.size());
     std::copy_n(p->in.begin(), got, buffer);
     p->in.erase(p->in.begin(), p->in.begin() + static_cast<long>(got));
-    if (face::LogOn())
-        Note(port, "rx " + (got ? Hex(buffer, got) : std::string("nothing")) +
-                       (got < want ? Short(got, count, p->dead ? ", device lost" : " by the time-out") : ""));
+    // What came is written to the log by the program, with what it made of
+    // it (a reply, noise, ...); the runtime notes only a line that has gone.
+    if (face::LogOn() && p->dead && got < want)
+        Note(port, "rx " + (got ? Hex(buffer, got) : std::string("nothing")) + Short(got, count, ", device lost"));
     if (got == 0)
         return p->dead ? COM_ERR_IO : 0;
     return static_cast<int>(got);
@@ -443,25 +452,25 @@ void LineLogVerdict(int port, int verdict, const char* bytes, int count, unsigne
     std::string what;
     switch (verdict) {
         case LINE_REPLY:
-            what = "reply to #" + req;
+            what = "rx reply to #" + req;
             break;
         case LINE_NOTIFIED:
-            what = "taken by the notification";
+            what = "rx taken by the notification";
             break;
         case LINE_LATE:
-            what = "late reply to #" + req + ", dropped";
+            what = "rx late reply to #" + req + ", dropped";
             break;
         case LINE_NOISE:
-            what = "noise, " + std::to_string(count) + " bytes dropped";
+            what = "rx noise, " + std::to_string(count) + " bytes dropped";
             break;
         case LINE_AMBIGUOUS:
-            what = "no whole frames, " + std::to_string(count) + " bytes dropped";
+            what = "rx no whole frames, " + std::to_string(count) + " bytes dropped";
             break;
         case LINE_CUT:
-            what = "frame cut short, " + std::to_string(count) + " bytes dropped";
+            what = "rx frame cut short, " + std::to_string(count) + " bytes dropped";
             break;
         case LINE_REQUEST:
-            what = "request #" + req;
+            what = "tx request #" + req;
             break;
         default:
             what = "verdict " + std::to_string(verdict);
@@ -471,4 +480,8 @@ void LineLogVerdict(int port, int verdict, const char* bytes, int count, unsigne
     if (shown > 0)
         what += ": " + Hex(bytes, static_cast<std::size_t>(shown)) + (shown < count ? " ..." : "");
     Note(port, what);
+}
+
+const char* ComOpenFailureReason(int port) {
+    return ValidPort(port) ? openFailures[static_cast<std::size_t>(port)].c_str() : "";
 }
