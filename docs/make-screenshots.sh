@@ -2,7 +2,9 @@
 # Takes the user guide's pictures (docs/img/*.png) of the real program on a
 # virtual X display, against the simulated sensor: after start-up, the live
 # scope running, a parameter read from the sensor's RAM, two edits not yet
-# sent, and a finished correction programming. Builds what is needed first.
+# sent, a finished correction programming, a failure that stays over the
+# running scope, the status history and the line view. Builds what is needed
+# first.
 #
 #   docs/make-screenshots.sh            uses build/default
 #   ORV_BUILD_DIR=dir docs/make-screenshots.sh

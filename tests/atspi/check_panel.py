@@ -25,6 +25,7 @@ CONTROLS = [
     ("Power", SPIN), ("Power mode", SPIN), ("Reference", SPIN), ("Tolerance", SPIN),
     ("Hysteresis", SPIN), ("Polarity", SPIN), ("Average", SPIN), ("Linear", SPIN), ("Value", SPIN),
     ("Status", TEXT), ("Reference output", LABEL), ("Tolerance window", LABEL), ("Chart", CHART),
+    ("Dismiss", PUSH), ("Status history", PUSH), ("Line view", PUSH),
 ]
 LAMPS = ("Reference output", "Tolerance window")
 
@@ -98,6 +99,10 @@ class Window:
     def dialog(self, title):
         return next((c for c in self.app if c is not None and c.getRoleName() == DIALOG and c.name == title), None)
 
+    def window(self, title):
+        """A window of the program's own beside the panel, by its title."""
+        return next((c for c in self.app if c is not None and c.name == title and c.getRoleName() != DIALOG), None)
+
     def press(self, node):
         """The control's click action as a screen reader's "activate" does it.
         A pressed push button shows itself down for a moment and clicks when
@@ -170,6 +175,25 @@ def check_buttons(w):
         check(w.wait(lambda: checked(history) == on), f"History switches {'on' if on else 'off'}")
 
 
+def check_windows(w):
+    """The status history and the line view open from the panel, and every
+    control in them has a name."""
+    for button, title, content in (("Status history", "Status history", "Status messages"),
+                                   ("Line view", "Line view", "Frames")):
+        w.press(w.control(button, PUSH))
+        window = w.wait(lambda: w.window(title))
+        if not check(window is not None, f"{button} opens the window \"{title}\""):
+            continue
+        names = {n.name for n in w.nodes(window)}
+        check({content, "Copy", "Save"} <= names, f"\"{title}\" shows {content}, Copy and Save", str(sorted(names)))
+        items = w.wait(lambda: [n for n in w.nodes(window) if n.getRoleName() in ("table cell", "list item")
+                                and n.name], WAIT_S)
+        check(bool(items), f"\"{title}\" lists entries")
+        if title == "Status history":
+            check(any(n.name == "Echo Check - Line Ok!" for n in items), "the history holds the line check",
+                  str([n.name for n in items][:6]))
+
+
 def check_scope(w):
     run, stop, value = w.control("Run", PUSH), w.control("Stop", PUSH), w.control("Value", SPIN)
     lamps = {name: w.control(name, LABEL) for name in LAMPS}
@@ -215,6 +239,7 @@ def main():
         check_names(w)
         if not failed:  # the drives below need every control
             check_buttons(w)
+            check_windows(w)
             check_scope(w)
             check_unsent(w)
     except ProgramGone:

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -73,7 +74,8 @@ const CallbackEntry kTable[] = {
     {"CC_ButtonTeach", RecordCtrl, nullptr},  {"CC_BTNRun", RecordCtrl, nullptr},
     {"CC_BTNStop", RecordCtrl, nullptr},      {"CC_ChkRecord", RecordCtrl, nullptr},
     {"CC_BTNSaveChart", RecordCtrl, nullptr}, {"CC_ChkHistory", RecordCtrl, nullptr},
-    {"CC_ParamField", RecordCtrl, nullptr},
+    {"CC_ParamField", RecordCtrl, nullptr},   {"CC_BTNDismiss", RecordCtrl, nullptr},
+    {"CC_BTNStatusHistory", RecordCtrl, nullptr}, {"CC_BTNLineView", RecordCtrl, nullptr},
 };
 
 class RuntimePanel : public ::testing::Test {
@@ -372,6 +374,48 @@ TEST_F(RuntimePanel, MarkFlagsAControlAndComesOffWithoutATrace) {
     EXPECT_TRUE(field->toolTip().isEmpty());
     EXPECT_FALSE(field->font().bold());
     EXPECT_EQ(orv_rt::ERR_BAD_ATTRIBUTE, SetCtrlAttribute(panel, StripChart, ATR_MARK_TEXT, "x"));
+
+    // Each kind is drawn its own way; an error also with a sign.
+    SetCtrlAttribute(panel, NumReference, ATR_MARK_KIND, MARK_UNCONFIRMED);
+    SetCtrlAttribute(panel, NumReference, ATR_MARK_TEXT, "not confirmed");
+    EXPECT_TRUE(field->font().italic());
+    const QColor unconfirmed = field->palette().color(QPalette::Base);
+    SetCtrlAttribute(panel, NumReference, ATR_MARK_KIND, MARK_PENDING);
+    EXPECT_NE(unconfirmed, field->palette().color(QPalette::Base));
+    EXPECT_TRUE(field->font().bold());
+    auto* status = static_cast<QLineEdit*>(Widget(TextStatus));
+    SetCtrlAttribute(panel, TextStatus, ATR_MARK_KIND, MARK_ERROR);
+    SetCtrlVal(panel, TextStatus, "Timeout RS232-Line!");
+    SetCtrlAttribute(panel, TextStatus, ATR_MARK_TEXT, "error");
+    EXPECT_TRUE(status->accessibleDescription().startsWith("error"));
+    EXPECT_EQ(status->actions().size(), 1);
+    // A status line's mark goes with its text.
+    SetCtrlVal(panel, TextStatus, "Line Ok!");
+    EXPECT_EQ("", rt_test::Mark(panel, TextStatus));
+    EXPECT_TRUE(status->actions().isEmpty());
+    EXPECT_FALSE(status->accessibleDescription().startsWith("error"));
+    EXPECT_EQ(status->toolTip(), "Line Ok!");
+}
+
+// Save chart writes the format the suffix names; any other suffix is PNG.
+TEST_F(RuntimePanel, ChartIsSavedInTheFormatItsSuffixNames) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const bool svg = ChartImageFormat("x.SVG") == CHART_SVG;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"c.png", "\x89PNG"}, {"c.JPG", "\xFF\xD8\xFF"}, {"c.jpeg", "\xFF\xD8\xFF"},
+        {"c.bmp", "BM"},       {"c.dat", "\x89PNG"},        {"c.svg", svg ? "<?xml" : "\x89PNG"}};
+    for (const auto& [name, magic] : cases) {
+        const std::string path = dir.path().toStdString() + "/" + name;
+        ASSERT_EQ(0, SaveChartImage(panel, orv::StripChart, path.c_str())) << name;
+        std::ifstream in(path, std::ios::binary);
+        std::string head(magic.size(), '\0');
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        EXPECT_EQ(head, magic) << name;
+    }
+    EXPECT_EQ(0, ChartImageFormat("chart.dat"));
+    EXPECT_EQ(0, ChartImageFormat("png"));
+    EXPECT_EQ(CHART_JPEG, ChartImageFormat("a.b/chart.Jpeg"));
 }
 
 TEST_F(RuntimePanel, DimmedControlsDeliverNothing) {
