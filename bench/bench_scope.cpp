@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
     std::printf("%-44s %12.0f %12s\n", "answering fast: samples", fast.samples, "");
     std::printf("%-44s %9.3f ms %12s\n", "answering fast: wall time per sample",
                 1000.0 * fast.seconds / fast.samples, "");
-    std::printf("%-44s %9.3f ms %12s\n", "answering fast: CPU per sample",
-                1000.0 * fast.cpu / fast.samples, "<= 1 ms");
+    std::printf("%-44s %9.3f ms %12s\n", "answering fast: CPU per sample", 1000.0 * fast.cpu / fast.samples,
+                "<= 1 ms");
     std::printf("(%.1f s paced, %.1f s fast)\n", paced.seconds, fast.seconds);
     if (!recordFile.empty()) {
         orv::StopRecording();

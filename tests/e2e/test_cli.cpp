@@ -283,8 +283,8 @@ TEST_F(CliTest, EveryOutcomeIsOneJsonObjectNamingTheDevice) {
     EXPECT_EQ(j["device"], device);
     EXPECT_TRUE(j["port"].is_null());
     EXPECT_TRUE(std::regex_search(
-        check.err, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} " + device + " tx .*00 55 00 07 .*\n.* " + device +
-                              " rx .*00 55 00 07 00 AA")))
+        check.err, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} " + device + " tx .*00 55 00 07 .*\n.* " +
+                              device + " rx .*00 55 00 07 00 AA")))
         << check.err;
     EXPECT_FALSE(Holds(check.err, "COM1"));
 }
