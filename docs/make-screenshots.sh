@@ -17,6 +17,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" --target make_shots
-# The real X platform on a virtual screen larger than the 1280x900 window.
-env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1400x1000x24" \
+# The real X platform on a virtual screen larger than the 1280x900 window
+# and wide enough for every column of the line view.
+env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1920x1080x24" \
     "$build/bin/make_shots" "$root/docs/img" "$root/examples"

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QTableView>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -225,8 +226,22 @@ int main(int argc, char* argv[]) {
     rt_test::Click(panel, orv::BTNLineView);
     QWidget* lineView = Window()->findChild<QWidget*>(QStringLiteral("lineView"));
     Expect(lineView != nullptr, "line view");
-    if (lineView)
+    if (lineView) {
+        // The Get's reply that came too late in the middle of the view.
+        auto* table = lineView->findChild<QTableView*>(QStringLiteral("lineViewTable"));
+        const QAbstractItemModel* rows = table ? table->model() : nullptr;
+        bool late = false;
+        for (int r = rows ? rows->rowCount() - 1 : -1; r >= 0 && !late; --r) {
+            const QModelIndex what = rows->index(r, 3);
+            if (rows->data(what).toString().startsWith(QStringLiteral("late reply"))) {
+                table->scrollTo(what, QAbstractItemView::PositionAtCenter);
+                table->selectRow(r);
+                late = true;
+            }
+        }
+        Expect(late, "a late reply in the line view");
         Shot("line-view.png", lineView);
+    }
 
     orv::ShutDown();
     sensor.stop();

@@ -315,13 +315,16 @@ TEST_F(RuntimePanel, PressActionOfEveryButtonActsLikeAClick) {
             continue;
         ++buttons;
         g_events.clear();
+        SetCtrlAttribute(panel, id, ATR_DIMMED, 0);  // Dismiss is dimmed until a failure shows
         rt_test::PressAction(panel, id);
         if (c.kind == orv_rt::Kind::Radio)
             EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_VALUE_CHANGED}, {id, EVT_COMMIT}})) << id;
         else
             EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_COMMIT}})) << id;
     }
-    EXPECT_EQ(buttons, 11);  // Get, Send, Teach, Run, Stop, Save chart, Record, History, 3 targets
+    // Get, Send, Teach, Run, Stop, Save chart, Record, History, 3 targets,
+    // Dismiss, the status history and the line view.
+    EXPECT_EQ(buttons, 14);
 
     g_onEvent = [&](int control, int event) {
         if (control == BTNRun && event == EVT_LEFT_CLICK)

@@ -7,6 +7,7 @@
 #include <QKeySequence>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStaticText>
@@ -242,12 +243,18 @@ LineView::LineView(QWidget* owner)
     view_->setWordWrap(false);
     view_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     view_->verticalHeader()->hide();
+    view_->horizontalHeader()->setStretchLastSection(true);
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     const int ch = view_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const std::array<int, LineTable::Columns> widths = {13, 6, 4, 30, 8, 6, 82, 108};
-    for (int col = 0; col < LineTable::Columns; ++col)
+    // Characters a column takes: the data words of a usual frame, and all 36
+    // bytes, are seen whole without scrolling.
+    const std::array<int, LineTable::Columns> widths = {13, 6, 4, 30, 8, 6, 52, 111};
+    int tableWidth = 0;
+    for (int col = 0; col < LineTable::Columns; ++col) {
         view_->setColumnWidth(col, widths[static_cast<std::size_t>(col)] * ch);
+        tableWidth += view_->columnWidth(col);
+    }
 
     QObject::connect(pause_, &QPushButton::toggled, this, [this](bool on) {
         pause_->setText(on ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
@@ -279,7 +286,12 @@ LineView::LineView(QWidget* owner)
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
     layout->addWidget(note_);
-    resize(1180, 560);
+    // Wide enough for every column, as far as the screen allows.
+    const int frame = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width() + 2 * 12;
+    int width = tableWidth + frame;
+    if (const QScreen* screen = owner ? owner->screen() : nullptr)
+        width = std::min(width, screen->availableGeometry().width() - 40);
+    resize(width, 560);
 
     timer_.setInterval(POLL_MS);
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
