@@ -7,7 +7,6 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,10 +26,7 @@ class StatusLine : public orv_test::App {
     void BeforeStartUp() override {
         ASSERT_TRUE(dir.isValid());
         ASSERT_EQ(0, chdir(dir.path().toLocal8Bit().constData()));
-        std::ofstream out(Path("KXconfig.dat"));
-        for (int group = 0; group < 3; ++group)
-            for (int j = 0; j < 1024; ++j)
-                out << (group == 0 ? 3 * j + 1 : group == 1 ? j : 0) << (j % 16 == 15 ? "\n" : " ");
+        orv_test::WriteRisingCorrSource(Path("KXconfig.dat"));
     }
     std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
 

@@ -1,16 +1,16 @@
 #include "runtime/panel/lineview.h"
 
-#include <QCache>
 #include <QFontDatabase>
+#include <QGlyphRun>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QPainter>
 #include <QPointer>
+#include <QRawFont>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QStaticText>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
@@ -37,10 +37,12 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// Draws a cell's text laid out once (the toolkit's own item drawing lays
-// every text out again on every paint, which made the open view cost the
-// running scope measurably). Cells are known by their row's number, so the
-// newest few hundred painted keep their layout.
+// Draws a cell's text as a run of glyphs placed side by side. The view's font
+// is a fixed-width one and the cells hold plain ASCII (hex, numbers, verdicts),
+// so no text needs shaping: the toolkit's own item drawing shapes every text
+// again on every paint, and even shaping each new cell once made the open view
+// cost the running scope about a percent of a core. A cell with other
+// characters (a device path) is drawn as usual.
 class FrameCells : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -53,19 +55,12 @@ class FrameCells : public QStyledItemDelegate {
         p->setPen(selected           ? opt.palette.highlightedText().color()
                   : colour.isValid() ? colour.value<QColor>()
                                      : opt.palette.text().color());
-        const quint64 key = index.data(Qt::UserRole).toULongLong() * LineTable::Columns +
-                            static_cast<quint64>(index.column());
-        QStaticText* text = laidOut_.object(key);
-        if (!text) {
-            text = new QStaticText(index.data(Qt::DisplayRole).toString());
-            text->setTextFormat(Qt::PlainText);
-            laidOut_.insert(key, text);
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const QRect area = opt.rect.adjusted(3, 0, -3, 0);
+        if (!drawGlyphs(p, opt.font, area, text)) {
+            p->setFont(opt.font);
+            p->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
         }
-        p->save();
-        p->setClipRect(opt.rect);
-        p->drawStaticText(opt.rect.left() + 3,
-                          opt.rect.top() + (opt.rect.height() - opt.fontMetrics.height()) / 2, *text);
-        p->restore();
         if (opt.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(opt);
@@ -75,7 +70,61 @@ class FrameCells : public QStyledItemDelegate {
     }
 
   private:
-    mutable QCache<quint64, QStaticText> laidOut_{1600};
+    static constexpr int FIRST = 32, LAST = 126;  // the printable ASCII characters
+
+    // The glyphs of `text` in `area`, as many as fit; false when a character
+    // has no glyph of its own here.
+    bool drawGlyphs(QPainter* p, const QFont& font, const QRect& area, const QString& text) const {
+        if (font != font_) {
+            font_ = font;
+            raw_ = QRawFont::fromFont(font);
+            QString all;
+            for (int c = FIRST; c <= LAST; ++c)
+                all += QLatin1Char(static_cast<char>(c));
+            const QList<quint32> glyphs = raw_.isValid() ? raw_.glyphIndexesForString(all) : QList<quint32>();
+            // Placed at the font's own advances, those the columns are measured in.
+            const QFontMetrics metrics(font);
+            valid_ = glyphs.size() == all.size();
+            for (int i = 0; valid_ && i < glyphs.size(); ++i) {
+                glyph_[static_cast<std::size_t>(i)] = glyphs[i];
+                advance_[static_cast<std::size_t>(i)] = metrics.horizontalAdvance(all[i]);
+            }
+        }
+        if (!valid_)
+            return false;
+        indexes_.clear();
+        positions_.clear();
+        qreal x = 0;
+        for (const QChar ch : text) {
+            const int c = ch.unicode();
+            if (c < FIRST || c > LAST)
+                return false;
+            const auto at = static_cast<std::size_t>(c - FIRST);
+            if (x + advance_[at] > area.width())
+                break;
+            indexes_.append(glyph_[at]);
+            positions_.append(QPointF(x, 0));
+            x += advance_[at];
+        }
+        if (indexes_.isEmpty())
+            return true;
+        QGlyphRun run;
+        run.setRawFont(raw_);
+        run.setGlyphIndexes(indexes_);
+        run.setPositions(positions_);
+        const qreal baseline =
+            area.top() + (area.height() - raw_.ascent() - raw_.descent()) / 2 + raw_.ascent();
+        p->drawGlyphRun(QPointF(area.left(), baseline), run);
+        return true;
+    }
+
+    mutable QFont font_;
+    mutable QRawFont raw_;
+    mutable bool valid_ = false;
+    mutable std::array<quint32, LAST - FIRST + 1> glyph_{};
+    mutable std::array<qreal, LAST - FIRST + 1> advance_{};
+    mutable QList<quint32> indexes_;  // kept between paints: no allocation per cell
+    mutable QList<QPointF> positions_;
 };
 
 }  // namespace
@@ -104,8 +153,6 @@ QVariant LineTable::data(const QModelIndex& index, int role) const {
             return QColor(DROPPED);
         return {};
     }
-    if (role == Qt::UserRole)
-        return QVariant::fromValue<qulonglong>(r.serial);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     return r.cells[static_cast<std::size_t>(index.column())];

@@ -1,6 +1,6 @@
 // The line view: the line log kept in memory (runtime/line/linelog.h) as a
-// table, one row a frame or an event of the line, taken from the log four
-// times a second while the window is open and not paused. It can be filtered
+// table, one row a frame or an event of the line, taken from the log twice a
+// second while the window is open and not paused. It can be filtered
 // by order word, copied and saved as text. Private to src/runtime/panel.
 #pragma once
 
