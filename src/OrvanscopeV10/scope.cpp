@@ -52,8 +52,9 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     rx_flag = 0;
     stop_flag = 0;
     scopeResend = false;
-    // Run is another command: a failure shown so far gives way to the scope.
-    DismissFailure();
+    // Run is another command: a failure shown so far gives way to the scope's
+    // first sample (Run itself writes nothing to the status line).
+    FailureGivesWay();
     StatusScopeRuns(true);
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 1);
     ClearHistory();

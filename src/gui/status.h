@@ -21,8 +21,11 @@ void ShowOnStatusLine(const char* text);
 void StatusFailed();
 // The live scope runs (true) or has ended.
 void StatusScopeRuns(bool running);
-// The operator dismissed the failure, or started a command: the status line
-// is emptied (the text stays in the history) and takes the next text.
+// The operator started a command that shows nothing at its start (Run): a
+// failure shown stays until the next text, whatever it is, replaces it.
+void FailureGivesWay();
+// The operator dismissed the failure: the status line is emptied (the text
+// stays in the history) and takes the next text.
 void DismissFailure();
 // Whether a failure stands on the status line.
 bool FailureShown();

@@ -85,7 +85,7 @@ int OpenFailure(int port, const std::string& device, int code, const std::string
 // when that directory holds it, and is otherwise the system's device name
 // (ttyUSB0 for /dev/ttyUSB0, COM5).
 std::string FromStartDirectory(const std::string& device) {
-    if (device.empty() || device.front() == '/')
+    if (device.empty() || device.front() == '/' || std::filesystem::path(device).is_absolute())
         return device;
     std::array<char, MAX_PATHNAME_LEN> dir{};
     if (GetProjectDir(dir.data()) < 0 || dir[0] == '\0')
