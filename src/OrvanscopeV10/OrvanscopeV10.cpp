@@ -14,15 +14,24 @@ namespace orv {
 uint16_t ttick = 0;
 
 const CallbackEntry callbackTable[] = {
-    {"CC_PANEL", nullptr, CC_PANEL},           {"CC_Timer50ms", CC_Timer50ms, nullptr},
-    {"CC_RBTRam", CC_RBTRam, nullptr},         {"CC_RBTEeprom", CC_RBTEeprom, nullptr},
-    {"CC_RBTFile", CC_RBTFile, nullptr},       {"CC_DropDCom", CC_DropDCom, nullptr},
-    {"CC_ParamField", CC_ParamField, nullptr}, {"CC_BTNGet", CC_BTNGet, nullptr},
-    {"CC_BTNSend", CC_BTNSend, nullptr},       {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
-    {"CC_BTNRun", CC_BTNRun, nullptr},         {"CC_BTNStop", CC_BTNStop, nullptr},
-    {"CC_ChkRecord", CC_ChkRecord, nullptr},   {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
-    {"CC_ChkHistory", CC_ChkHistory, nullptr}, {"CC_BTNDismiss", CC_BTNDismiss, nullptr},
-    {"CC_BTNStatusHistory", CC_BTNStatusHistory, nullptr}, {"CC_BTNLineView", CC_BTNLineView, nullptr},
+    {"CC_PANEL", nullptr, CC_PANEL},
+    {"CC_Timer50ms", CC_Timer50ms, nullptr},
+    {"CC_RBTRam", CC_RBTRam, nullptr},
+    {"CC_RBTEeprom", CC_RBTEeprom, nullptr},
+    {"CC_RBTFile", CC_RBTFile, nullptr},
+    {"CC_DropDCom", CC_DropDCom, nullptr},
+    {"CC_ParamField", CC_ParamField, nullptr},
+    {"CC_BTNGet", CC_BTNGet, nullptr},
+    {"CC_BTNSend", CC_BTNSend, nullptr},
+    {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
+    {"CC_BTNRun", CC_BTNRun, nullptr},
+    {"CC_BTNStop", CC_BTNStop, nullptr},
+    {"CC_ChkRecord", CC_ChkRecord, nullptr},
+    {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
+    {"CC_ChkHistory", CC_ChkHistory, nullptr},
+    {"CC_BTNDismiss", CC_BTNDismiss, nullptr},
+    {"CC_BTNStatusHistory", CC_BTNStatusHistory, nullptr},
+    {"CC_BTNLineView", CC_BTNLineView, nullptr},
 };
 const int callbackCount = static_cast<int>(sizeof(callbackTable) / sizeof(callbackTable[0]));
 

@@ -70,7 +70,8 @@ int CC_ChkRecord(int panel, int control, int event, void* callbackData, int even
 int CC_BTNSaveChart(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_ChkHistory(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNDismiss(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
-int CC_BTNStatusHistory(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_BTNStatusHistory(int panel, int control, int event, void* callbackData, int eventData1,
+                        int eventData2);
 int CC_BTNLineView(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 }  // namespace orv

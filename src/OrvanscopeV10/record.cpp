@@ -143,8 +143,8 @@ int CC_BTNSaveChart(int panel, int, int event, void*, int, int) {
     char proposed[64];
     StampedName(proposed, sizeof proposed, ".png");
     std::array<char, MAX_PATHNAME_LEN> path{};
-    const int chosen = FileSelectPopup(proj_dir.data(), proposed, CHART_FILE_TYPES, "Save chart", BUTTON_OK, 0, 1,
-                                       1, 1, path.data());
+    const int chosen = FileSelectPopup(proj_dir.data(), proposed, CHART_FILE_TYPES, "Save chart", BUTTON_OK,
+                                       0, 1, 1, 1, path.data());
     if (chosen <= 0)
         return 0;
     // The suffix chooses the format; a name without a known one gets ".png".

@@ -17,8 +17,8 @@ Report* frontEnd = nullptr;
 // How the texts that report failures begin (the port open's messages among
 // them), and what the refusals of a file say after its name.
 constexpr const char* FAILURE_STARTS[] = {
-    "error : ",        "read error",   "Timeout",          "< 36 Bytes",       "Transmit error",
-    "Read-back error", "Cannot ",      "Recording stopped", "No correction",    "No serial port",
+    "error : ",        "read error",   "Timeout",           "< 36 Bytes",    "Transmit error",
+    "Read-back error", "Cannot ",      "Recording stopped", "No correction", "No serial port",
     "Unknown ",        "Invalid port", "Port is not open",  "RS-232 error",
 };
 constexpr const char* FILE_REFUSALS[] = {": only ", ": element ", ": pair ", " is not a regular file"};

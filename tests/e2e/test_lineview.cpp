@@ -137,7 +137,8 @@ TEST_F(LineView, EveryFrameWithWhatTheProgramMadeOfItFilteredPausedAndSaved) {
     ASSERT_EQ(static_cast<int>(saved.size()), Rows() + 1);
     EXPECT_EQ(saved[0].rfind("time\tport\tdir\twhat", 0), 0u);
     EXPECT_NE(saved[static_cast<std::size_t>(block[0]) + 1].find("\treply to #2\t0x"), std::string::npos);
-    EXPECT_NE(saved[static_cast<std::size_t>(block[0]) + 1].find(Hex(kxsim::MakeFrame(orv_test::ReplySync(), 2, kBlock))),
+    EXPECT_NE(saved[static_cast<std::size_t>(block[0]) + 1].find(
+                  Hex(kxsim::MakeFrame(orv_test::ReplySync(), 2, kBlock))),
               std::string::npos);
 
     // The status history, opened from beside the status line.

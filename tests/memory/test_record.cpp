@@ -200,8 +200,8 @@ TEST_F(Record, CancelOrAFailingDiskLeavesRecordOffAndTheScopeRunningAndSaveChart
         return head;
     };
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"chart.png", "chart.png"}, {"chart.jpg", "chart.jpg"},         {"chart.BMP", "chart.BMP"},
-        {"chart", "chart.png"},     {"chart.dat", "chart.dat.png"},     {"chart.svg", "chart.svg.png"}};
+        {"chart.png", "chart.png"}, {"chart.jpg", "chart.jpg"},     {"chart.BMP", "chart.BMP"},
+        {"chart", "chart.png"},     {"chart.dat", "chart.dat.png"}, {"chart.svg", "chart.svg.png"}};
     for (const auto& [asked, written] : cases) {
         rt_test::AnswerNextFileDialog(Path(asked));
         rt_test::Click(panel(), orv::BTNSaveChart);

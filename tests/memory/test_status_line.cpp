@@ -113,7 +113,8 @@ TEST_F(StatusLine, AFailureStaysOverTheScopeUntilDismissedOrAnotherCommandAndThe
             EXPECT_NE(history[i].text, history[i - 1].text) << "not folded at " << i;
         }
     }
-    const auto page5 = std::find_if(history.begin(), history.end(), [](const auto& e) { return e.text == kPage5; });
+    const auto page5 =
+        std::find_if(history.begin(), history.end(), [](const auto& e) { return e.text == kPage5; });
     ASSERT_NE(page5, history.end());
     EXPECT_TRUE(page5->error);
     ASSERT_NE(page5 + 1, history.end());

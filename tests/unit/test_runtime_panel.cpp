@@ -67,14 +67,14 @@ int RecordPanel(int, int event, void*, int, int) {
 }
 
 const CallbackEntry kTable[] = {
-    {"CC_PANEL", nullptr, RecordPanel},       {"CC_Timer50ms", RecordCtrl, nullptr},
-    {"CC_RBTRam", RecordCtrl, nullptr},       {"CC_RBTEeprom", RecordCtrl, nullptr},
-    {"CC_RBTFile", RecordCtrl, nullptr},      {"CC_DropDCom", RecordCtrl, nullptr},
-    {"CC_BTNGet", RecordCtrl, nullptr},       {"CC_BTNSend", RecordCtrl, nullptr},
-    {"CC_ButtonTeach", RecordCtrl, nullptr},  {"CC_BTNRun", RecordCtrl, nullptr},
-    {"CC_BTNStop", RecordCtrl, nullptr},      {"CC_ChkRecord", RecordCtrl, nullptr},
-    {"CC_BTNSaveChart", RecordCtrl, nullptr}, {"CC_ChkHistory", RecordCtrl, nullptr},
-    {"CC_ParamField", RecordCtrl, nullptr},   {"CC_BTNDismiss", RecordCtrl, nullptr},
+    {"CC_PANEL", nullptr, RecordPanel},           {"CC_Timer50ms", RecordCtrl, nullptr},
+    {"CC_RBTRam", RecordCtrl, nullptr},           {"CC_RBTEeprom", RecordCtrl, nullptr},
+    {"CC_RBTFile", RecordCtrl, nullptr},          {"CC_DropDCom", RecordCtrl, nullptr},
+    {"CC_BTNGet", RecordCtrl, nullptr},           {"CC_BTNSend", RecordCtrl, nullptr},
+    {"CC_ButtonTeach", RecordCtrl, nullptr},      {"CC_BTNRun", RecordCtrl, nullptr},
+    {"CC_BTNStop", RecordCtrl, nullptr},          {"CC_ChkRecord", RecordCtrl, nullptr},
+    {"CC_BTNSaveChart", RecordCtrl, nullptr},     {"CC_ChkHistory", RecordCtrl, nullptr},
+    {"CC_ParamField", RecordCtrl, nullptr},       {"CC_BTNDismiss", RecordCtrl, nullptr},
     {"CC_BTNStatusHistory", RecordCtrl, nullptr}, {"CC_BTNLineView", RecordCtrl, nullptr},
 };
 
@@ -407,7 +407,7 @@ TEST_F(RuntimePanel, ChartIsSavedInTheFormatItsSuffixNames) {
     const bool svg = ChartImageFormat("x.SVG") == CHART_SVG;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"c.png", "\x89PNG"}, {"c.JPG", "\xFF\xD8\xFF"}, {"c.jpeg", "\xFF\xD8\xFF"},
-        {"c.bmp", "BM"},       {"c.dat", "\x89PNG"},        {"c.svg", svg ? "<?xml" : "\x89PNG"}};
+        {"c.bmp", "BM"},      {"c.dat", "\x89PNG"},      {"c.svg", svg ? "<?xml" : "\x89PNG"}};
     for (const auto& [name, magic] : cases) {
         const std::string path = dir.path().toStdString() + "/" + name;
         ASSERT_EQ(0, SaveChartImage(panel, orv::StripChart, path.c_str())) << name;

@@ -170,8 +170,8 @@ std::string FormatHeader() {
 
 std::string FormatEntry(const LineEntry& e) {
     const EntryText t = Describe(e);
-    return t.time + '\t' + t.port + '\t' + t.dir + '\t' + t.what + '\t' + t.sync + '\t' + t.order + '\t' + t.data +
-           '\t' + t.hex;
+    return t.time + '\t' + t.port + '\t' + t.dir + '\t' + t.what + '\t' + t.sync + '\t' + t.order + '\t' +
+           t.data + '\t' + t.hex;
 }
 
 }  // namespace orv_line

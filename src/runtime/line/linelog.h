@@ -59,14 +59,14 @@ FrameWords Decode(const LineEntry& e);
 
 // The fields of an entry as a window shows them, one string each.
 struct EntryText {
-    std::string time;     // local time "HH:MM:SS.mmm"
-    std::string port;     // "COM1"
-    std::string dir;      // "tx", "rx", ""
-    std::string what;     // VerdictText, or the event
-    std::string sync;     // "0x0055", "" when not a whole frame
-    std::string order;    // "8"
-    std::string data;     // "512 640 ..." (16 words)
-    std::string hex;      // "00 55 00 08 ..." (" ..." when bytes were not kept)
+    std::string time;   // local time "HH:MM:SS.mmm"
+    std::string port;   // "COM1"
+    std::string dir;    // "tx", "rx", ""
+    std::string what;   // VerdictText, or the event
+    std::string sync;   // "0x0055", "" when not a whole frame
+    std::string order;  // "8"
+    std::string data;   // "512 640 ..." (16 words)
+    std::string hex;    // "00 55 00 08 ..." (" ..." when bytes were not kept)
 };
 EntryText Describe(const LineEntry& e);
 // One entry as one line of text (copy, save).

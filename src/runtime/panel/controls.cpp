@@ -109,7 +109,8 @@ void ShowSign(QWidget* w, bool on) {
         return;
     auto* sign = qobject_cast<QAction*>(w->property(PROP_MARK_SIGN).value<QObject*>());
     if (on && !sign) {
-        sign = edit->addAction(w->style()->standardIcon(QStyle::SP_MessageBoxCritical), QLineEdit::LeadingPosition);
+        sign = edit->addAction(w->style()->standardIcon(QStyle::SP_MessageBoxCritical),
+                               QLineEdit::LeadingPosition);
         sign->setToolTip(QStringLiteral("error"));
         w->setProperty(PROP_MARK_SIGN, QVariant::fromValue<QObject*>(sign));
     } else if (!on && sign) {
@@ -129,8 +130,9 @@ bool ShowMark(const Control& c, QWidget* w) {
     if (!wasMarked && note.isEmpty())
         return false;
     if (!wasMarked)
-        w->setProperty(PROP_UNMARKED, QVariantList{QVariant::fromValue(w->palette()), w->toolTip(),
-                                                   w->accessibleDescription(), QVariant::fromValue(w->font())});
+        w->setProperty(PROP_UNMARKED,
+                       QVariantList{QVariant::fromValue(w->palette()), w->toolTip(),
+                                    w->accessibleDescription(), QVariant::fromValue(w->font())});
     const QVariantList unmarked = w->property(PROP_UNMARKED).toList();
     const QString tip = unmarked[1].toString(), desc = unmarked[2].toString();
     if (note.isEmpty()) {

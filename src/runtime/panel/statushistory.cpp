@@ -64,8 +64,9 @@ StatusHistoryWindow::StatusHistoryWindow(QWidget* owner, int panel, int control)
     QPushButton* close = Button(this, QStringLiteral("Close"), QStringLiteral("Close"),
                                 QStringLiteral("Close the status history"));
     QObject::connect(copy, &QPushButton::clicked, this, [this] { CopyText(text(true)); });
-    QObject::connect(save, &QPushButton::clicked, this,
-                     [this] { SaveText(QStringLiteral("Save status history"), QStringLiteral("KXstatus"), text(false), note_); });
+    QObject::connect(save, &QPushButton::clicked, this, [this] {
+        SaveText(QStringLiteral("Save status history"), QStringLiteral("KXstatus"), text(false), note_);
+    });
     QObject::connect(close, &QPushButton::clicked, this, &QWidget::close);
     auto* copyKey = new QShortcut(QKeySequence::Copy, list_, nullptr, nullptr, Qt::WidgetShortcut);
     QObject::connect(copyKey, &QShortcut::activated, this, [this] { CopyText(text(true)); });

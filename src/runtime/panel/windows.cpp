@@ -40,14 +40,16 @@ void CopyText(const QString& text) {
 void SaveText(const QString& title, const QString& prefix, const QString& text, QLabel* note) {
     std::array<char, MAX_PATHNAME_LEN> dir{}, path{};
     GetProjectDir(dir.data());
-    const QString proposed =
-        prefix + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss")) + QStringLiteral(".txt");
+    const QString proposed = prefix +
+                             QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss")) +
+                             QStringLiteral(".txt");
     if (FileSelectPopup(dir.data(), proposed.toLocal8Bit().constData(), "*.txt", title.toUtf8().constData(),
                         BUTTON_OK, 0, 0, 1, 1, path.data()) <= 0)
         return;
     const QString name = QFileInfo(QString::fromLocal8Bit(path.data())).fileName();
     const QByteArray bytes = text.toUtf8();
-    const bool ok = ReplaceFile(path.data(), std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()))) == 0;
+    const bool ok =
+        ReplaceFile(path.data(), std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()))) == 0;
     note->setText(ok ? QStringLiteral("%1 saved").arg(name) : QStringLiteral("Cannot write %1").arg(name));
 }
 
