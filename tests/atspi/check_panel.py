@@ -7,6 +7,8 @@ ends with 1 when any failed.
 """
 
 import argparse
+import os
+import signal
 import sys
 import time
 
@@ -229,10 +231,45 @@ def check_unsent(w):
     check(w.wait(lambda: not marked(field) and not marked(send), WAIT_S), "after Send neither says \"not sent\"")
 
 
+def sensitive(node):
+    return node.getState().contains(pyatspi.STATE_SENSITIVE)
+
+
+def check_failure(w, sensor_pid):
+    """A Get the sensor does not answer (its process stopped): the status line
+    says "error", the fields "not confirmed", Dismiss takes the error off; a
+    Get that completes takes the fields' marks off."""
+    get, dismiss, status = w.control("Get", PUSH), w.control("Dismiss", PUSH), w.control("Status", TEXT)
+    field = w.control("Power", SPIN)
+    check(not sensitive(dismiss), "Dismiss is dimmed while no error is shown")
+    os.kill(sensor_pid, signal.SIGSTOP)
+    try:
+        w.press(get)
+        check(w.wait(lambda: w.status() == "Timeout RS232-Line!", WAIT_S), "a Get without answer times out",
+              repr(w.status()))
+    finally:
+        os.kill(sensor_pid, signal.SIGCONT)
+    check(w.wait(lambda: status.description.startswith("error")), "the status line's description starts with "
+          "\"error\"", repr(status.description))
+    check(w.wait(lambda: field.description.startswith("not confirmed")), "a field's description starts with "
+          "\"not confirmed\"", repr(field.description))
+    check(w.wait(lambda: sensitive(dismiss)), "Dismiss can be pressed while the error is shown")
+    w.press(dismiss)
+    check(w.wait(lambda: w.status() == "" and not status.description.startswith("error")),
+          "Dismiss takes the error off the status line", repr(w.status()))
+    check(w.wait(lambda: not sensitive(dismiss)), "Dismiss is dimmed again")
+    w.press(get)
+    check(w.wait(lambda: w.status() == "Line Ok!" and not field.description.startswith("not confirmed"), WAIT_S),
+          "a Get that completes takes \"not confirmed\" off", f"{w.status()!r} {field.description!r}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--pid", type=int, required=True, help="process id of the running program")
-    w = Window(parser.parse_args().pid)
+    parser.add_argument("--sensor-pid", type=int, help="process id of the simulated sensor, stopped for a while "
+                        "to check how a failure is shown")
+    args = parser.parse_args()
+    w = Window(args.pid)
     try:
         if not check(w.connect(), "the window is on the accessibility bus"):
             return 1
@@ -242,6 +279,8 @@ def main():
             check_windows(w)
             check_scope(w)
             check_unsent(w)
+            if args.sensor_pid:
+                check_failure(w, args.sensor_pid)
     except ProgramGone:
         check(False, "the program keeps running")
     print(f"\n{len(failed)} check(s) failed" + "".join(f"\n  - {f}" for f in failed))
