@@ -156,4 +156,15 @@ TEST_F(LineView, EveryFrameWithWhatTheProgramMadeOfItFilteredPausedAndSaved) {
     const auto text = Lines(history);
     ASSERT_EQ(text.size(), messages.size() + 1);
     EXPECT_NE(text[2].find("\tEcho Check - Line Ok!"), std::string::npos);
+
+    // Open, it follows the status line: a repeat is counted in the last row,
+    // a failure is a new row, marked.
+    const int rows = list->topLevelItemCount();
+    orv::ShowStatus("Line Ok!");
+    ASSERT_EQ(list->topLevelItemCount(), rows);
+    EXPECT_NE(list->topLevelItem(rows - 1)->text(2).toStdString().find(" times, last "), std::string::npos);
+    orv::ShowStatus("Timeout RS232-Line!");
+    ASSERT_EQ(list->topLevelItemCount(), rows + 1);
+    EXPECT_EQ(list->topLevelItem(rows)->text(1).toStdString(), "Timeout RS232-Line!");
+    EXPECT_FALSE(list->topLevelItem(rows)->icon(1).isNull());
 }

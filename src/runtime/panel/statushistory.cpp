@@ -10,6 +10,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <iterator>
+
 #include "runtime/line/linelog.h"
 #include "runtime/panel/panel_parts.h"
 #include "runtime/panel/windows.h"
@@ -106,9 +108,13 @@ void StatusHistoryWindow::refresh() {
     if (!c)
         return;
     const bool atEnd = list_->verticalScrollBar()->value() == list_->verticalScrollBar()->maximum();
-    for (const StatusEntry& e : c->history) {
-        if (e.serial < lastSerial_)
-            continue;
+    // Only the newest entries are new: found from the end, not by a pass over
+    // the whole history for every text the scope shows.
+    auto from = c->history.end();
+    while (from != c->history.begin() && std::prev(from)->serial >= lastSerial_)
+        --from;
+    for (auto it = from; it != c->history.end(); ++it) {
+        const StatusEntry& e = *it;
         if (e.serial == lastSerial_ && list_->topLevelItemCount() > 0) {
             fill(list_->topLevelItem(list_->topLevelItemCount() - 1), e);  // counted again, or marked
             continue;
