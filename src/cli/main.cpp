@@ -239,7 +239,7 @@ int Show(bool json, const char* key, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orv_platform::RawStandardOutput();
+    orv_platform::RawStandardStreams();
     // --json holds for every outcome, a command line the parser refuses included.
     bool json = false;
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)

@@ -63,9 +63,9 @@ bool WriteBesideAndRename(const std::string& path, const char* data, std::size_t
 
 // --- The console ---------------------------------------------------------------
 
-// Standard output carries the same bytes as on every system (on Windows: no
-// carriage return is added to a line end).
-void RawStandardOutput();
+// Standard output and standard error carry the same bytes as on every system
+// (on Windows: no carriage return is added to a line end).
+void RawStandardStreams();
 // Whether standard error is a terminal that takes the escape sequences of a
 // progress line ("\r", "ESC[K").
 bool ErrorIsTerminal();

@@ -141,7 +141,7 @@ bool WriteBesideAndRename(const std::string& path, const char* data, std::size_t
     return false;
 }
 
-void RawStandardOutput() {}
+void RawStandardStreams() {}
 
 bool ErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) != 0;

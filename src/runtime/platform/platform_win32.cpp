@@ -163,9 +163,11 @@ bool WriteBesideAndRename(const std::string& path, const char* data, std::size_t
     return false;
 }
 
-void RawStandardOutput() {
+void RawStandardStreams() {
     std::fflush(stdout);
+    std::fflush(stderr);
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 bool ErrorIsTerminal() {
