@@ -1,7 +1,8 @@
 // Fuzz target: arbitrary byte streams arriving on the line, in arbitrary
-// chunks, through the receive notification, the frame finder, the decoder,
-// the live chart and the comparators, and the line check reading a reply
-// directly. Every frame taken must begin with a frame header.
+// chunks and at arbitrary times, through the receive notification, the
+// framer, the decoder, the live chart and the comparators, and the line check
+// reading a reply directly. A frame is taken only as the answer to a request
+// the program wrote: bytes on a line nothing was asked of are never a reply.
 //
 // Runs on the memory runtime with the real panel: port 1 is a simulated
 // sensor in memory that only listens, and the input reaches the program
@@ -13,6 +14,7 @@
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "com232/frame.h"
+#include "com232/framer.h"
 #include "com232/params.h"
 #include "com232/rs232.h"
 #include "gui/chart.h"
@@ -51,8 +53,9 @@ kxsim::Sensor& Line() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     kxsim::Sensor& line = Line();
     orv::com = 1;
-    OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096);  // afresh: nothing left from the last input
-    orv::FlushRxQueue(1);
+    // Afresh, as the program opens a line: nothing is left from the last input.
+    orv::OpenLine(1, "");
+    InstallComCallback(1, orv::eventMask, orv::NOTIFY_COUNT, orv::sync, orv::RX_Receive_Function, nullptr);
     if (size < 2)
         return 0;
 
@@ -64,25 +67,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     orv::GetRxBuf(static_cast<int8_t>(mode));  // any count, negative and oversized included
 
+    uint32_t asked = 0;  // the newest request written
     for (std::size_t at = 0; at < size; at += chunk) {
         const std::size_t n = size - at < chunk ? size - at : chunk;
+        if (mode & 16) {
+            // A request the bytes may answer, and time for it to be answered.
+            orv::CopyVarsToPP();
+            if (const uint32_t seq = orv::WriteRequest(1, orv::ORD_MEASURE, orv::pp.data()))
+                asked = seq;
+            Delay(orv::REPLY_TURN * ((data[at] & 3) + 1) / 2);
+        }
         line.inject(std::vector<uint8_t>(data + at, data + at + n));
         if (mode & 1) {
             orv::CheckComLine(1, orv::sync);
+            asked = UINT32_MAX;  // its echo request may be answered too
             continue;
         }
-        // The runtime only notifies with 36 or more bytes waiting; also try the
-        // other event bits, which must be ignored.
+        // Also try the other event bits, which must be ignored.
         orv::RX_Receive_Function(1, (mode & 2) ? 0x0006 : 0x8006, nullptr);
-        if (mode & 8) {
-            Delay(orv::RX_QUIET);  // the line goes quiet between chunks
-            orv::ServiceRx();
-        }
-        while (GetInQLen(1) > 0) {
+        if (mode & 8)
+            Delay(orv::RX_GAP);  // the line goes quiet between chunks
+        for (int pass = 0; pass < 4; ++pass) {
             orv::rx_flag = 0;
-            orv::RX_Receive_Function(1, 0x8000, nullptr);
-            if (orv::rx_flag == 1 &&
-                !orv::HeaderPrefix(reinterpret_cast<const uint8_t*>(orv::szReadBuf.data()), 4, orv::sync))
+            orv::ServiceRx();
+            if (orv::rx_flag == 1 && (orv::rx_answer == 0 || orv::rx_answer > asked))
                 __builtin_trap();
             if (mode & 4)
                 orv::CopyPPtoVars();  // a Get takes the block as parameters

@@ -24,6 +24,18 @@ void NextRequest() {
     scopeRequest = SendMeasureRequest(com);
 }
 
+// What the time-out and Stop both do: the flags cleared, both queues flushed,
+// Run usable again, the timer off and the recording handed to the system.
+void EndRun() {
+    rx_flag = 0;
+    FlushBothQueues(com);
+    stop_flag = 1;
+    graphrefresh = 0;
+    SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
+    SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
+    FlushRecording();
+}
+
 }  // namespace
 
 void ResumeScope() {
@@ -74,17 +86,11 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
 
         if (ttick >= REPLY_TICKS) {
             ShowStatus("Timeout RS232-Line!");
-            FlushRecording();
-            SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
             ttick = 0;
-            rx_flag = 0;
             // Its reply, should it come after all, answers nothing later.
             GiveUpReply(scopeRequest);
             scopeRequest = 0;
-            FlushBothQueues(com);
-            stop_flag = 1;
-            graphrefresh = 0;
-            SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
+            EndRun();
             return 0;
         }
     }
@@ -97,14 +103,8 @@ void StopScope() {
     // given up, as if it had never been sent.
     if (stop_flag == 0 && scopeBefore != 0 && ReplyWaiting(scopeBefore))
         GiveUpReply(scopeRequest);
-    rx_flag = 0;
-    FlushBothQueues(com);
-    stop_flag = 1;
-    graphrefresh = 0;
-    SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
-    SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
+    EndRun();
     FillarrayNORM(tol10Bit, ref10Bit, 0);
-    FlushRecording();
 }
 
 int CC_BTNStop(int, int, int event, void*, int, int) {

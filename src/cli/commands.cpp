@@ -117,7 +117,6 @@ int OpenPort(const Common& c) {
         orv::ShowStatus(orv::szStatus.data());
         return Fail(EXIT_NO_PORT, OpenFailure(c, device));
     }
-    orv::com = c.port;
     return EXIT_DONE;
 }
 
@@ -440,14 +439,9 @@ int CmdFlash(const Common& c, const std::string& source, int32_t pages, int retr
                                         (errno == 0 ? "it is a directory" : SystemReason(errno)));
     std::fclose(readable);
     const fs::path path = fs::absolute(source, ec);
-    // The table record is written beside the source: the build writes it
-    // into the working directory, which is the source's for the build.
-    const fs::path here = fs::current_path(ec);
-    fs::current_path(path.parent_path(), ec);
-    if (ec)
-        return Fail(EXIT_BAD_INPUT, "cannot read " + source + ": " + SystemReason(ec.value()));
-    const int built = orv::ReadCorrData(path.string().c_str());
-    fs::current_path(here, ec);
+    // The table record is written beside the source.
+    const fs::path record = path.parent_path() / orv::CORR_OUTPUT_FILE;
+    const int built = orv::BuildCorrData(path.string().c_str(), record.string().c_str());
     if (built < 0) {
         // The build names the file without its directories.
         std::string why = LastStatus();
@@ -461,7 +455,7 @@ int CmdFlash(const Common& c, const std::string& source, int32_t pages, int retr
         return code;
     orv::flash_pages = pages;
     orv::flash_retries = retries;
-    const int32_t failed = orv::SendCorrDataToFlash();
+    const int32_t failed = orv::ProgramFlash(c.port);
     const bool interrupted = StopSignal() != 0 && failed != 0;
     EndProgress(interrupted);
 

@@ -16,6 +16,10 @@ int32_t corr_save_failed = 0;
 using Table = CorrTable;
 
 int ReadCorrData(const char* path) {
+    return BuildCorrData(path, CORR_OUTPUT_FILE);
+}
+
+int BuildCorrData(const char* path, const char* output) {
     if (path == nullptr || path[0] == '\0') {
         ShowStatus("No correction source file");
         return CORR_ERR_NO_PATH;
@@ -53,10 +57,10 @@ int ReadCorrData(const char* path) {
     // depend on it, so a failed save is reported, noted for the flash
     // sequence's summary, and programming goes on.
     corr_save_failed = 0;
-    if (ArrayToFile(CORR_OUTPUT_FILE, vcorr.data(), TYPE_INT, CORR_ELEMENTS, CORR_GROUPS, 0, 0, 0,
-                    CORR_FIELD_WIDTH, FILE_ASCII, FILE_TRUNCATE) < 0) {
+    if (ArrayToFile(output, vcorr.data(), TYPE_INT, CORR_ELEMENTS, CORR_GROUPS, 0, 0, 0, CORR_FIELD_WIDTH,
+                    FILE_ASCII, FILE_TRUNCATE) < 0) {
         corr_save_failed = 1;
-        ShowStatusF("Cannot write %s", CORR_OUTPUT_FILE);
+        ShowStatusF("Cannot write %s", FileBaseName(output));
     }
 
     for (int i = 0; i < 256; ++i) {

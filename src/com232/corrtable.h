@@ -43,6 +43,9 @@ extern int32_t corr_save_failed;
 // a value lies outside -32768..65535. A build whose table file cannot be saved
 // still fills the page buffers; it says so and sets corr_save_failed.
 int ReadCorrData(const char* path);
+// ReadCorrData with the table record written to `output` instead of the bare
+// name "KXlinear.dat" (a front end that keeps it beside the source).
+int BuildCorrData(const char* path, const char* output);
 
 // Checks the 3072 numbers of a source (values, positions, the unused group):
 // 0 when every pair can be built, otherwise CORR_ERR_POSITION or

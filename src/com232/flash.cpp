@@ -34,6 +34,13 @@ struct Page {
 // The request of the exchange before, whose reply was judged while the line
 // could still drop it.
 uint32_t lastExchange = 0;
+// The port a programming runs on (ProgramFlash); the exchanges called on
+// their own use the port in use, `com`.
+int flashPort = 0;
+
+int FlashPort() {
+    return flashPort > 0 ? flashPort : com;
+}
 
 // Writes the frame, waits, and reads its reply into szReadBuf: RX_FRAME when
 // a whole reply came, RX_JUNK when what came did not divide into frames,
@@ -44,9 +51,9 @@ uint32_t lastExchange = 0;
 // goes out at once; should the line show afterwards that bytes trailed it, the
 // exchange after it fails instead.
 int Exchange(int32_t orderCode, const int32_t* values) {
-    const uint32_t seq = WriteRequest(com, orderCode, values);
-    WatchLine(com, FLASH_REPLY_WAIT);
-    const int r = AwaitReply(com, seq, seq, Timer() + COM_TIMEOUT, true);
+    const uint32_t seq = WriteRequest(FlashPort(), orderCode, values);
+    WatchLine(FlashPort(), FLASH_REPLY_WAIT);
+    const int r = AwaitReply(FlashPort(), seq, seq, Timer() + COM_TIMEOUT, true);
     const bool earlierDropped = lastExchange != 0 && ReplyDropped(lastExchange);
     lastExchange = r == RX_FRAME ? seq : 0;
     return earlierDropped ? RX_JUNK : r;
@@ -57,7 +64,7 @@ int Exchange(int32_t orderCode, const int32_t* values) {
 bool LastExchangeStood() {
     const uint32_t seq = lastExchange;
     lastExchange = 0;
-    return seq == 0 || ConfirmReply(com, seq, Timer() + COM_TIMEOUT) != RX_JUNK;
+    return seq == 0 || ConfirmReply(FlashPort(), seq, Timer() + COM_TIMEOUT) != RX_JUNK;
 }
 
 }  // namespace
@@ -134,7 +141,7 @@ int32_t WritePageDataToFlash(int32_t pageAddress, const int32_t* pageBuffer) {
             break;
         }
         if (offset == 0) {
-            WatchLine(com, FLASH_ERASE_WAIT);
+            WatchLine(FlashPort(), FLASH_ERASE_WAIT);
         }
         offset += PNUM;
     }
@@ -208,6 +215,11 @@ int32_t ComposeFlashSummary(int32_t failedPages, int32_t saveFailed) {
 }
 
 int32_t SendCorrDataToFlash() {
+    return ProgramFlash(com);
+}
+
+int32_t ProgramFlash(int port) {
+    flashPort = port;
     static const Page pages[] = {
         {PAGE4, &flashp4, "ok : T460 FLASH page4-write 255 words!",
          "error : T460 FLASH page4-write <255 words!"},
@@ -233,12 +245,11 @@ int32_t SendCorrDataToFlash() {
         }
         flash_page = FIRST_PAGE + i;
         int32_t count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
-        for (int32_t retry = 1; count < PAGE_OK_WORDS && retry <= flash_retries && flash_stop == 0;
-             ++retry) {
+        for (int32_t retry = 1; count < PAGE_OK_WORDS && retry <= flash_retries && flash_stop == 0; ++retry) {
             ShowStatus(pages[i].error);
             ShowStatusF("page%d: programming again (%ld of %ld)", flash_page, static_cast<long>(retry),
                         static_cast<long>(flash_retries));
-            WatchLine(com, FLASH_PAGE_WAIT);
+            WatchLine(FlashPort(), FLASH_PAGE_WAIT);
             count = WritePageDataToFlash(pages[i].address, pages[i].buffer->data());
         }
         if (count < PAGE_OK_WORDS) {
@@ -247,7 +258,7 @@ int32_t SendCorrDataToFlash() {
         SetStatusText(count >= PAGE_OK_WORDS ? pages[i].ok : pages[i].error);
         ShowStatus(szStatus.data());
         if ((planned >> (i + 1)) != 0 && flash_stop == 0) {
-            WatchLine(com, FLASH_PAGE_WAIT);
+            WatchLine(FlashPort(), FLASH_PAGE_WAIT);
         }
     }
     flash_page = 0;
@@ -258,6 +269,7 @@ int32_t SendCorrDataToFlash() {
     if (ComposeFlashSummary(failedPages, corr_save_failed) != 0) {
         ShowStatus(szStatus.data());
     }
+    flashPort = 0;
     return failedPages;
 }
 

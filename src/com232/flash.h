@@ -40,6 +40,8 @@ constexpr double FLASH_PAGE_WAIT = 0.05;   // between two pages
 // what failed; otherwise page 7's ok message is the last text. Returns the
 // failed pages, bit k set when page 4 + k was not written (0: all written).
 int32_t SendCorrDataToFlash();
+// SendCorrDataToFlash on `port` (an open line, OpenLine) instead of `com`.
+int32_t ProgramFlash(int port);
 // Composes the closing summary in szStatus: `failedPages` has bit k set when
 // page 4 + k failed, `saveFailed` is 1 when "KXlinear.dat" was not saved.
 // Returns 1 when there is something to report, 0 (szStatus untouched) when

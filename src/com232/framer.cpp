@@ -7,6 +7,17 @@ namespace orv {
 
 namespace {
 
+// Takes the first of the `count` items of a queue kept in a fixed array.
+template <class T, std::size_t N>
+bool PopFront(std::array<T, N>& items, int32_t& count, T* first) {
+    if (count == 0)
+        return false;
+    *first = items[0];
+    std::move(items.begin() + 1, items.begin() + count, items.begin());
+    --count;
+    return true;
+}
+
 void Note(RxLine& l, const RxNote& n) {
     if (l.noteCount == RX_NOTES) {
         ++l.notesLost;
@@ -192,6 +203,16 @@ void Confirm(RxLine& l, double now) {
     Decide(l, now);
 }
 
+// Drops the partial frame (noted as cut short); its request stays open.
+void CutPartial(RxLine& l) {
+    RxNote n;
+    n.verdict = RXV_CUT;
+    n.count = l.partialLen;
+    std::copy_n(l.partial.begin(), l.partialLen, n.bytes.begin());
+    Note(l, n);
+    ReleasePartial(l);
+}
+
 void EndBurst(RxLine& l, double now) {
     if (l.taint == 0 && l.partialLen > 0 && l.pendingCount > 0)
         Taint(l, RXV_AMBIGUOUS);
@@ -201,12 +222,7 @@ void EndBurst(RxLine& l, double now) {
     } else if (l.partialLen > 0) {
         // A partial frame on a quiet line will never be completed; its
         // request keeps waiting for a whole reply.
-        RxNote n;
-        n.verdict = RXV_CUT;
-        n.count = l.partialLen;
-        std::copy_n(l.partial.begin(), l.partialLen, n.bytes.begin());
-        Note(l, n);
-        ReleasePartial(l);
+        CutPartial(l);
     } else {
         Confirm(l, now);
     }
@@ -348,12 +364,7 @@ void RxFlush(RxLine& l, double now) {
     // Whole frames before it were followed by the start of a reply, not by
     // bytes that nothing explains: they stand.
     Confirm(l, now);
-    RxNote n;
-    n.verdict = RXV_CUT;
-    n.count = l.partialLen;
-    std::copy_n(l.partial.begin(), l.partialLen, n.bytes.begin());
-    Note(l, n);
-    ReleasePartial(l);
+    CutPartial(l);
     // The rest of the cut frame may still come: it belongs to nothing.
     l.taint = RXV_AMBIGUOUS;
     l.taintNote = RxNote{};
@@ -376,12 +387,7 @@ void RxGiveUp(RxLine& l, uint32_t seq, double now) {
 }
 
 bool RxTake(RxLine& l, RxFrame* frame) {
-    if (l.outCount == 0)
-        return false;
-    *frame = l.out[0];
-    std::move(l.out.begin() + 1, l.out.begin() + l.outCount, l.out.begin());
-    --l.outCount;
-    return true;
+    return PopFront(l.out, l.outCount, frame);
 }
 
 const RxFrame* RxHeld(const RxLine& l, uint32_t seq) {
@@ -429,12 +435,7 @@ double RxNextDecision(const RxLine& l) {
 }
 
 bool RxTakeNote(RxLine& l, RxNote* note) {
-    if (l.noteCount == 0)
-        return false;
-    *note = l.notes[0];
-    std::move(l.notes.begin() + 1, l.notes.begin() + l.noteCount, l.notes.begin());
-    --l.noteCount;
-    return true;
+    return PopFront(l.notes, l.noteCount, note);
 }
 
 }  // namespace orv

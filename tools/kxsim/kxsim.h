@@ -61,18 +61,21 @@
 //
 // In memory (Options::inMemory), for a test runtime with a virtual clock:
 // start() opens no pty, starts no thread and makes no link, and devicePath()
-// is a name "mem:N" (never reused in the process) under which the runtime
-// finds the sensor (FindInMemory). Everything else behaves as on the pty:
-// framing and its resync gap, the firmware's answers, every fault switch,
-// pacing, trickle and the USB grid, logs and counters. The runtime hands over
-// the program's bytes with the time they arrive (lineWrite), takes the bytes
-// that have reached the program's end by a time (lineRead), asks when the
-// next ones are due (lineNextMs), and whether the line has closed
-// (lineClosed: after hangupAfter, or once the sensor is stopped). Times are
-// milliseconds on the runtime's clock, which the runtime installs with
-// SetMemoryClock together with a pump (one step of its event processing,
-// which advances the clock): waitForFrames and waitForReplies then pump
-// instead of sleeping, and inject() delivers at the clock's current time.
+// is a name "mem:N" (never reused in the process) under which FindInMemory
+// finds the sensor. Everything else behaves as on the pty: framing and its
+// resync gap, the firmware's answers, every fault switch, pacing, trickle and
+// the USB grid, logs and counters. The memory runtime knows nothing of kxsim:
+// the tests and fuzz targets connect the two with ConnectMemoryRuntime
+// (memory/kxsim_memory.h), which makes a port whose device is "mem:N" reach
+// the sensor of that name and installs the runtime's clock. Through it the
+// runtime hands over the program's bytes with the time they arrive
+// (lineWrite), takes the bytes that have reached the program's end by a time
+// (lineRead), asks when the next ones are due (lineNextMs), and whether the
+// line has closed (lineClosed: after hangupAfter, or once the sensor is
+// stopped). Times are milliseconds on the runtime's clock, installed with
+// SetMemoryClock together with a pump (one step of the runtime's event
+// processing, which advances the clock): waitForFrames and waitForReplies then
+// pump instead of sleeping, and inject() delivers at the clock's current time.
 // Only the thread that installed the clock pumps; on any other thread the
 // waits block in real time for what the runtime's thread brings about.
 // Without an installed clock the sensor keeps its own: the latest time
@@ -190,8 +193,8 @@ struct Options {
 class Sensor;
 
 // The clock of in-memory sensors, in ms, and the pump that advances it (one
-// step of the runtime's event processing). Installed once by a test runtime;
-// empty functions remove them.
+// step of the runtime's event processing). Installed once for a test runtime
+// (ConnectMemoryRuntime does it); empty functions remove them.
 void SetMemoryClock(std::function<double()> nowMs, std::function<void()> pump);
 // The running in-memory sensor named `device` ("mem:N"), or nullptr.
 Sensor* FindInMemory(const std::string& device);
@@ -274,25 +277,41 @@ class Sensor {
   private:
     struct Write;
     struct Outbox;
-    void run();
+    // The firmware (firmware.cpp): the answer to a frame, with mu_ held.
     void handleFrame(const Frame& f, Outbox& out, double arrivalMs);
+    std::uint16_t nextMeasurement();
+    void saveEeprom();
+    // The line's timing, the same on both lines (line.cpp), with mu_ held.
+    void feedLocked(const std::uint8_t* data, std::size_t n, double atMs);
     void schedule(Outbox& out, std::vector<std::uint8_t> bytes, double arrivalMs);
     void addPiece(Outbox& out, double atMs, const std::uint8_t* data, std::size_t n, bool lastOfReply);
-    bool writeAll(const std::uint8_t* data, std::size_t n);
-    void saveEeprom();
-    void closeFds();
-    std::uint16_t nextMeasurement();
-    void logFrame(const char* dir, const std::uint8_t* data, std::size_t n) const;
-    // The line's own work, the same for both transports (with mu_ held).
-    void feedLocked(const std::uint8_t* data, std::size_t n, double atMs);
     bool tickLocked(double nowMs);
+    void noteHangupLocked(double atMs);
+    void dropTornLocked(double nowMs);
+    bool takeDueLocked(double atMs, Write& w);
     void wentOutLocked(int repliesDone, double atMs);
+    bool closeIfDueLocked(double nowMs);
+    double nextOutLocked() const;
     double nextEventLocked() const;
-    // In memory: the clock, and running the sensor's time up to `t`.
+    void logFrame(const char* dir, const std::uint8_t* data, std::size_t n) const;
+    // The pty (pty.cpp).
+    bool startPtyLocked(std::string* error);
+    void stopPty();
+    void run();
+    bool writeAll(const std::uint8_t* data, std::size_t n);
+    void closeFds();
+    // In memory (in_memory.cpp): the clock, and running the sensor's time up
+    // to `t`.
+    void startInMemoryLocked();
+    void stopInMemory();
     double nowLocked();
     void advanceLocked(double t);
+    bool lineUpToLocked(double t);
+    void catchUpLocked();
     void catchUp() const;
+    bool injectInMemory(const std::vector<std::uint8_t>& bytes);
     bool waitInMemory(const std::function<bool()>& done, int timeoutMs) const;
+    bool waitNotified(const std::function<bool()>& done, int timeoutMs) const;
 
     Options opts_;
     mutable std::mutex mu_;  // guards everything below but the fds' lifetime

@@ -428,7 +428,8 @@ int ComRd(int port, char* buffer, int count) {
     // What came is written to the log by the program, with what it made of
     // it (a reply, noise, ...); the runtime notes only a line that has gone.
     if (face::LogOn() && p->dead && got < want)
-        Note(port, "rx " + (got ? Hex(buffer, got) : std::string("nothing")) + Short(got, count, ", device lost"));
+        Note(port,
+             "rx " + (got ? Hex(buffer, got) : std::string("nothing")) + Short(got, count, ", device lost"));
     if (got == 0)
         return p->dead ? COM_ERR_IO : 0;
     return static_cast<int>(got);
