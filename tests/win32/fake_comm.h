@@ -21,9 +21,9 @@ struct Read {
 
 struct Port {
     // What the system knows of the port.
-    bool listed = true;   // QueryDosDevice names it
-    bool present = true;  // CreateFile finds it
-    bool serial = true;   // a communications device (GetCommState works)
+    bool listed = true;          // QueryDosDevice names it
+    bool present = true;         // CreateFile finds it
+    bool serial = true;          // a communications device (GetCommState works)
     bool heldElsewhere = false;  // another program has it open
     // The device vanished: every call fails with `goneError`; or, as Wine's
     // pseudo-terminal does, reads just time out and only ClearCommError fails.
@@ -44,7 +44,7 @@ struct Port {
     std::vector<std::uint8_t> written;
     std::vector<DWORD> purges;
 
-    std::deque<std::uint8_t> input;  // arrived, not read
+    std::deque<std::uint8_t> input;                      // arrived, not read
     std::deque<std::pair<double, std::uint8_t>> coming;  // (arrival on the steady clock in ms, byte)
 };
 

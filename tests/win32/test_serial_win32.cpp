@@ -78,9 +78,9 @@ TEST_F(Win32Face, OpensTheComPortForItselfAt19200Baud8N1WithoutHandshakeOrSaysWh
     EXPECT_EQ(1, ComPortPresent(3));
     EXPECT_STREQ("", ComPortDevice(4));
     EXPECT_EQ(0, ComPortPresent(4));
-    fake_comm::At("COM12");
-    ASSERT_EQ(0, Open(1, "COM12"));
-    EXPECT_EQ("\\\\.\\COM12", fake_comm::At("COM12").openedAs);
+    fake_comm::At("COM40");
+    ASSERT_EQ(0, Open(1, "COM40"));
+    EXPECT_EQ("\\\\.\\COM40", fake_comm::At("COM40").openedAs);
     fake_comm::At("COM7");
     ASSERT_EQ(0, Open(2, "\\\\.\\COM7"));
     EXPECT_EQ("\\\\.\\COM7", fake_comm::At("COM7").openedAs);
@@ -136,6 +136,9 @@ TEST_F(Win32Face, AReadReturnsAtItsFirstByteOrAtItsTimeOutAndAWriteAtItsTimeOut)
     EXPECT_EQ(PURGE_RXCLEAR | PURGE_RXABORT, com1.purges.back());
     ASSERT_EQ(0, FlushOutQ(1));
     EXPECT_EQ(PURGE_TXCLEAR | PURGE_TXABORT, com1.purges.back());
+    ASSERT_EQ(0, CloseCom(1));
+    EXPECT_EQ(PURGE_RXCLEAR | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_TXABORT, com1.purges.back());
+    EXPECT_FALSE(com1.open);
 }
 
 int gReopened = 0;

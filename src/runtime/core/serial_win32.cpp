@@ -14,13 +14,7 @@
 // line is lost, and the port is opened again once its device can be opened.
 // The event processing looks for bytes every 10 ms while a port is open, so
 // the receive notification works on any engine.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h>  // NOMINMAX, WIN32_LEAN_AND_MEAN: CMakeLists.txt
 
 #include <algorithm>
 #include <array>
@@ -314,8 +308,12 @@ void Opened(int port, const std::string& /*device*/) {
 
 void Close(int port) {
     Com& c = At(port);
-    if (IsOpen(c))
+    if (IsOpen(c)) {
+        // Both queues emptied first: nothing received is left for the next
+        // opener, and nothing queued goes out once the program has let go.
+        PurgeComm(c.handle, PURGE_RXCLEAR | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_TXABORT);
         CloseHandle(c.handle);
+    }
     c = Com{};
 }
 

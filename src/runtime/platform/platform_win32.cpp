@@ -1,13 +1,7 @@
 // The platform face on Windows: the console control handler, files through
 // the Win32 file API, the console (see platform.h). Paths are in the ANSI
 // code page, as the C library's own functions take them.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include <windows.h>  // NOMINMAX, WIN32_LEAN_AND_MEAN: CMakeLists.txt
 
 #include <fcntl.h>
 #include <io.h>

@@ -74,8 +74,8 @@ struct COMSTAT {
     DWORD cbOutQue;
 };
 
-HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security, DWORD creation, DWORD flags,
-                   HANDLE templateFile);
+HANDLE CreateFileA(const char* name, DWORD access, DWORD shareMode, void* security, DWORD creation,
+                   DWORD flags, HANDLE templateFile);
 BOOL CloseHandle(HANDLE h);
 DWORD GetFileType(HANDLE h);
 DWORD GetLastError();
