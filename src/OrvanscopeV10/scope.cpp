@@ -61,9 +61,11 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     // ProcessSystemEvents; the flags they leave are tested after each pass.
     while (stop_flag == 0) {
         ProcessSystemEvents();
-        // After a Stop in this pass the notification alone takes what comes.
-        if (stop_flag == 0)
-            ServiceRx();
+        // Stop in this pass refilled the window and ended the run: a sample
+        // that came after it is left to the next Run, and no request follows.
+        if (stop_flag != 0)
+            break;
+        ServiceRx();
 
         if (graphrefresh == 1) {
             SetCtrlVal(panelHandle, NumValue, static_cast<int>(pp[0]));

@@ -213,16 +213,104 @@ void CutPartial(RxLine& l) {
     ReleasePartial(l);
 }
 
+// Drops the start of a frame kept from an earlier burst (noted as cut short).
+void CutStall(RxLine& l) {
+    if (l.stallLen == 0)
+        return;
+    RxNote n;
+    n.verdict = RXV_CUT;
+    n.seq = l.stallSeq;
+    n.count = l.stallLen;
+    std::copy_n(l.stall.begin(), l.stallLen, n.bytes.begin());
+    Note(l, n);
+    l.stallLen = 0;
+    l.stallSeq = 0;
+}
+
+// The partial frame becomes a whole one held in the burst.
+void CompletePartial(RxLine& l, double now) {
+    RxSlot& s = l.slots[l.partialSlot];
+    RxFrame& f = l.pending[l.pendingCount++];
+    f.bytes = l.partial;
+    f.seq = s.seq;
+    f.verdict = !s.owed ? RXV_UNASKED : s.givenUp ? RXV_LATE : RXV_REPLY;
+    f.claimed = false;
+    f.alt = l.partialAlt;
+    f.decideAt = now + LATE_HOLD;
+    Remember(l.completed, l.completedAt, s.seq);
+    s = RxSlot{};
+    l.partialSlot = -1;
+    l.partialAlt = 0;
+    l.partialLen = 0;
+}
+
+// Cuts bytes into frames for the requests open at `now`.
+void Feed(RxLine& l, const uint8_t* b, int32_t n, double now) {
+    for (int32_t i = 0; i < n; ++i) {
+        if (l.taint != 0) {
+            TaintBytes(l, b + i, n - i);
+            break;
+        }
+        if (l.partialLen == 0) {
+            const int32_t s = UsableSlot(l, now);
+            if (s < 0) {
+                // Nothing open can explain this byte: noise on its own, or
+                // bytes trailing frames, which make the burst ambiguous.
+                Taint(l, l.pendingCount > 0 ? RXV_AMBIGUOUS : RXV_NOISE);
+                TaintBytes(l, b + i, n - i);
+                break;
+            }
+            if (l.pendingCount == RX_PENDING) {
+                Taint(l, RXV_AMBIGUOUS);
+                TaintBytes(l, b + i, n - i);
+                break;
+            }
+            l.slots[s].claimed = true;
+            l.partialSlot = s;
+            l.partialAlt = l.slots[s].givenUp ? OpenOwed(l, now) : 0;
+        }
+        l.partial[l.partialLen++] = b[i];
+        if (l.partialLen == FRAME_LEN)
+            CompletePartial(l, now);
+    }
+}
+
+// The burst after a frame's start was held back whole: when the start and
+// the burst divide into whole frames, the burst begins with the rest of that
+// frame; otherwise the start was a stray one and the burst stands alone.
+void Resolve(RxLine& l, double now) {
+    l.holding = false;
+    RxSlot* s = FindSlot(l, l.stallSeq);
+    if ((l.stallLen + l.holdLen) % FRAME_LEN == 0 && s != nullptr && !s->claimed) {
+        s->claimed = true;
+        l.partialSlot = static_cast<int32_t>(s - l.slots.data());
+        l.partialAlt = s->givenUp ? OpenOwed(l, now) : 0;
+        l.partial = l.stall;
+        l.partialLen = l.stallLen;
+        l.stallLen = 0;
+        l.stallSeq = 0;
+    } else {
+        CutStall(l);
+    }
+    Feed(l, l.hold.data(), l.holdLen, now);
+    l.holdLen = 0;
+}
+
 void EndBurst(RxLine& l, double now) {
+    if (l.holding)
+        Resolve(l, l.lastByteAt);
     if (l.taint == 0 && l.partialLen > 0 && l.pendingCount > 0)
         Taint(l, RXV_AMBIGUOUS);
     if (l.taint != 0) {
         if (l.taintNote.count > 0)
             Note(l, l.taintNote);
     } else if (l.partialLen > 0) {
-        // A partial frame on a quiet line will never be completed; its
-        // request keeps waiting for a whole reply.
-        CutPartial(l);
+        // The rest of the frame may still come in the next burst; its
+        // request stays free to be answered by a whole frame meanwhile.
+        std::copy_n(l.partial.begin(), l.partialLen, l.stall.begin());
+        l.stallLen = l.partialLen;
+        l.stallSeq = l.slots[l.partialSlot].seq;
+        l.stallAt = now;
     } else {
         Confirm(l, now);
     }
@@ -293,46 +381,16 @@ void RxBytes(RxLine& l, const uint8_t* b, int32_t n, double now) {
     // The bytes came at some moment since the line was last looked at: a
     // burst ends only when a look found it quiet (RxTick), never because the
     // bytes were read late.
-    for (int32_t i = 0; i < n; ++i) {
-        if (l.taint != 0) {
-            TaintBytes(l, b + i, n - i);
-            break;
-        }
-        if (l.partialLen == 0) {
-            const int32_t s = UsableSlot(l, now);
-            if (s < 0) {
-                // Nothing open can explain this byte: noise on its own, or
-                // bytes trailing frames, which make the burst ambiguous.
-                Taint(l, l.pendingCount > 0 ? RXV_AMBIGUOUS : RXV_NOISE);
-                TaintBytes(l, b + i, n - i);
-                break;
-            }
-            if (l.pendingCount == RX_PENDING) {
-                Taint(l, RXV_AMBIGUOUS);
-                TaintBytes(l, b + i, n - i);
-                break;
-            }
-            l.slots[s].claimed = true;
-            l.partialSlot = s;
-            l.partialAlt = l.slots[s].givenUp ? OpenOwed(l, now) : 0;
-        }
-        l.partial[l.partialLen++] = b[i];
-        if (l.partialLen == FRAME_LEN) {
-            RxSlot& s = l.slots[l.partialSlot];
-            RxFrame& f = l.pending[l.pendingCount++];
-            f.bytes = l.partial;
-            f.seq = s.seq;
-            f.verdict = !s.owed ? RXV_UNASKED : s.givenUp ? RXV_LATE : RXV_REPLY;
-            f.claimed = false;
-            f.alt = l.partialAlt;
-            f.decideAt = now + LATE_HOLD;
-            Remember(l.completed, l.completedAt, s.seq);
-            s = RxSlot{};
-            l.partialSlot = -1;
-            l.partialAlt = 0;
-            l.partialLen = 0;
-        }
+    if (!l.burst && l.stallLen > 0)
+        l.holding = true;
+    int32_t fed = 0;
+    while (l.holding && fed < n) {
+        // Held until the burst shows whether it begins with a frame's rest.
+        l.hold[l.holdLen++] = b[fed++];
+        if (l.holdLen == RX_HOLD)
+            Resolve(l, now);
     }
+    Feed(l, b + fed, n - fed, now);
     l.burst = true;
     l.lastByteAt = now;
     l.requestSinceByte = -1;
@@ -340,6 +398,8 @@ void RxBytes(RxLine& l, const uint8_t* b, int32_t n, double now) {
 
 void RxTick(RxLine& l, double now) {
     Decide(l, now);
+    if (!l.burst && l.stallLen > 0 && now >= l.stallAt + RX_STALL)
+        CutStall(l);
     if (!l.burst)
         return;
     if (now - l.lastByteAt >= RX_GAP) {
@@ -355,6 +415,12 @@ void RxTick(RxLine& l, double now) {
 
 void RxFlush(RxLine& l, double now) {
     RxTick(l, now);
+    if (l.holding)
+        Resolve(l, now);
+    // The rest of a frame cut short by the line is no longer expected once
+    // its command has given up.
+    if (const RxSlot* s = FindSlot(l, l.stallSeq); l.stallLen > 0 && (s == nullptr || s->givenUp))
+        CutStall(l);
     // A reply on its way to a request still waiting is no stale input: it is
     // left whole, since a flush that cut it would turn its rest, and the
     // replies right behind it, into bytes that divide into no frames. Only
@@ -426,8 +492,11 @@ double RxNextDecision(const RxLine& l) {
     auto sooner = [&next](double t) { next = next < 0 ? t : std::min(next, t); };
     for (int32_t i = 0; i < l.undecidedCount; ++i)
         sooner(l.undecided[i].decideAt);
-    if (!l.burst)
+    if (!l.burst) {
+        if (l.stallLen > 0)
+            sooner(l.stallAt + RX_STALL);
         return next;
+    }
     sooner(l.lastByteAt + RX_GAP);
     if (l.taint == 0 && l.partialLen == 0 && l.pendingCount > 0 && l.requestSinceByte >= 0)
         sooner(l.requestSinceByte + REPLY_TURN);

@@ -4,11 +4,11 @@
 // read, so a sensor may put anything there.
 //
 // Bytes come in bursts: bytes less than RX_GAP apart belong to one burst. A
-// request can be answered from REPLY_TURN after it was written (the sensor
-// must have received it first). A byte that can start no reply, because no
-// request is open, is noise. The frames of a burst are held until the line
-// shows that nothing more belongs to them: the line goes quiet for RX_GAP, or
-// a request written after them has had REPLY_TURN to be answered without a
+// frame left unfinished by its burst is joined to the next burst when that
+// burst begins with its rest, and dropped otherwise. A request can be answered from REPLY_TURN after it was
+// written (the sensor must have received it first). A byte that can start no reply, because no request is
+// open, is noise. The frames of a burst are held until the line shows that nothing more belongs to them: the
+// line goes quiet for RX_GAP, or a request written after them has had REPLY_TURN to be answered without a
 // byte in between. A burst that does not divide into whole frames for the
 // requests open (a torn start glued to a reply, bytes trailing it) is
 // ambiguous: all of it is dropped, never guessed at. A frame held back can
@@ -52,12 +52,16 @@ constexpr double LATE_LIFE = 10.0;
 // How long a frame that answers either a request given up or a newer one
 // waits for a second frame to decide which.
 constexpr double LATE_HOLD = 0.25;
+// How long the start of a frame that stopped on a quiet line is kept: the
+// rest may still come (a busy host, an adapter that held it back).
+constexpr double RX_STALL = 0.5;
 
-constexpr int32_t RX_SLOTS = 8;    // requests remembered
-constexpr int32_t RX_PENDING = 4;  // whole frames held until the line confirms them
-constexpr int32_t RX_OUT = 4;      // frames confirmed and not yet taken
-constexpr int32_t RX_NOTES = 16;   // verdicts not yet written to the line log
-constexpr int32_t RX_RECENT = 8;   // requests whose frame came, or was dropped
+constexpr int32_t RX_SLOTS = 8;                      // requests remembered
+constexpr int32_t RX_PENDING = 4;                    // whole frames held until the line confirms them
+constexpr int32_t RX_OUT = 4;                        // frames confirmed and not yet taken
+constexpr int32_t RX_NOTES = 16;                     // verdicts not yet written to the line log
+constexpr int32_t RX_RECENT = 8;                     // requests whose frame came, or was dropped
+constexpr int32_t RX_HOLD = FRAME_LEN * RX_PENDING;  // bytes held after a frame's start
 
 // What became of received bytes.
 constexpr int32_t RXV_REPLY = 1;      // a frame answering a request that expects a reply
@@ -108,6 +112,19 @@ struct RxLine {
     uint32_t partialAlt = 0;
     std::array<RxFrame, RX_PENDING> pending{};
     int32_t pendingCount = 0;
+
+    // The start of a frame whose burst ended before it was whole. The next
+    // burst is held until it ends: when it begins with the rest of that
+    // frame (start and burst divide into whole frames), the two are joined;
+    // otherwise the start is dropped, so that a stray start never shifts
+    // what follows.
+    std::array<uint8_t, FRAME_LEN> stall{};
+    int32_t stallLen = 0;
+    uint32_t stallSeq = 0;
+    double stallAt = 0;
+    bool holding = false;
+    std::array<uint8_t, RX_HOLD> hold{};
+    int32_t holdLen = 0;
     int32_t taint = 0;  // RXV_NOISE or RXV_AMBIGUOUS: the rest of the burst is dropped
     RxNote taintNote{};
 

@@ -146,6 +146,47 @@ TEST(Framer, TornStartsAndTrailingBytesAreAmbiguousAndNeverShiftAFrame) {
     ASSERT_EQ(taken.size(), 1u);
     EXPECT_EQ(taken[0].seq, seq);
     EXPECT_EQ(l.Verdicts(), (std::vector<int32_t>{RXV_CUT}));
+
+    // A reply that pauses past the gap (a busy host, an adapter holding the
+    // rest back) is one frame when the next burst is exactly its rest.
+    const uint32_t paused = l.Request(ORD_MEASURE);
+    l.Wait(20 * MS);
+    l.Send(Bytes(reply.begin(), reply.begin() + 8));
+    l.Wait(3 * RX_GAP);
+    EXPECT_TRUE(l.Taken().empty());
+    l.Send(Bytes(reply.begin() + 8, reply.end()), 4);
+    l.Wait(RX_GAP);
+    const auto joined = l.Taken();
+    ASSERT_EQ(joined.size(), 1u);
+    EXPECT_EQ(joined[0].seq, paused);
+    EXPECT_EQ(Bytes(joined[0].bytes.begin(), joined[0].bytes.end()), reply);
+    EXPECT_TRUE(l.Verdicts().empty());
+
+    // Its rest may come with the reply to a request written meanwhile.
+    const uint32_t first = l.Request(ORD_MEASURE);
+    l.Wait(20 * MS);
+    l.Send(Bytes(reply.begin(), reply.begin() + 24));
+    l.Wait(3 * RX_GAP);
+    const uint32_t second = l.Request(ORD_READ_RAM);
+    l.Wait(20 * MS);
+    l.Send(Cat({Bytes(reply.begin() + 24, reply.end()), Reply(0x1234, 2, 700)}), 4);
+    l.Wait(RX_GAP);
+    const auto both = l.Taken();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[0].seq, first);
+    EXPECT_EQ(Bytes(both[0].bytes.begin(), both[0].bytes.end()), reply);
+    EXPECT_EQ(both[1].seq, second);
+    EXPECT_TRUE(l.Verdicts().empty());
+
+    // A start whose rest never comes is dropped once it cannot be a reply's.
+    const uint32_t abandoned = l.Request(ORD_MEASURE);
+    l.Wait(20 * MS);
+    l.Send(torn);
+    l.Wait(RX_GAP);
+    EXPECT_GE(RxNextDecision(l.rx), 0);
+    l.Wait(RX_STALL);
+    EXPECT_EQ(l.Verdicts(), (std::vector<int32_t>{RXV_CUT}));
+    EXPECT_TRUE(RxOpen(l.rx, abandoned));
 }
 
 TEST(Framer, APollingLoopSendsOnAtOnceAndATornTailStillDropsTheFrame) {
