@@ -4,13 +4,15 @@
 #   tests/wine/run_wine_cli.sh EXE KXSIM LINUX_CLI
 #
 # Makes a fresh Wine prefix in a temporary folder (no display needed), maps
-# its COM5 to the pseudo-terminal of a simulated sensor (Wine's port table in
-# the registry; Wine makes the dosdevices link), and runs the Windows build
-# there: ports, check, get (also as JSON, equal to the Linux build's), send
-# with read-back, verify, measure, flash, a port that is not there, bad input
-# and Ctrl+C. The same correction table is programmed into a second sensor by
-# the Linux build: both sensors must then hold the same flash, word for word.
-# The Windows sensor hands its replies over in pieces, as a real line does.
+# its COM5 to the pseudo-terminal of a simulated sensor (in Wine's port table
+# in the registry, from which Wine makes the dosdevices link: a bare link opens
+# but is unknown to QueryDosDevice, so `ports` would not list it), and runs the
+# Windows build there: ports, check, get (also as JSON, equal to the Linux
+# build's), send with read-back (also from standard input), verify, measure,
+# flash, a port that is not there, bad input and Ctrl+C. The same correction
+# table is programmed into a second sensor by the Linux build: both sensors
+# must then hold the same flash, word for word. The Windows sensor hands its
+# replies over in pieces, as a real line does.
 set -euo pipefail
 
 exe=$(realpath "$1")
@@ -109,6 +111,12 @@ check "send with read-back: Read-back Ok!" test $rc -eq 0 -a -n "$(grep '"refere
 win --port 5 -q get --target eeprom --out backup.dat
 check "get --out writes the parameter file" grep -q ' 600	 100' "$work/backup.dat"
 check "the parameter file ends its line as on Linux (no carriage return)" test -z "$(grep $'\r' "$work/backup.dat")"
+win --port 5 -q get --target eeprom --out -
+cp "$work/out" "$work/piped.dat"
+rc=0
+(cd "$work" && wine "$exe" --port 5 send --target ram --file - <piped.dat) >"$work/out" 2>"$work/err" || rc=$?
+check "get --out - into send --file -: the block through standard output and input, as on Linux" \
+    test $rc -eq 0 -a -n "$(grep -x 'Read-back Ok!' "$work/err")" -a -z "$(grep $'\r' "$work/piped.dat")"
 win --port 5 verify --target eeprom --file backup.dat
 check "verify against the backup: equal" test $rc -eq 0
 sed 's/ 600/ 512/' "$work/backup.dat" >"$work/other.dat"
