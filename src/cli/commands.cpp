@@ -39,6 +39,8 @@ namespace fs = std::filesystem;
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
+// Where the last whole line of a file ends, past 2 GiB too (a long measurement).
+static_assert(sizeof(off_t) >= 8);
 
 // Ports the window's selector always offers; higher ones are listed when mapped.
 constexpr int LISTED_PORTS = 8;
