@@ -12,6 +12,7 @@ packages=(
   python3-pyatspi at-spi2-core dbus-x11
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
+  wine wine64 python3-markdown groff-base
 )
 
 missing=()

@@ -11,7 +11,7 @@
 #include <ctime>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
-#include "analysis/switching.h"
+#include "com232/filestatus.h"
 #include "com232/params.h"
 #include "com232/scopecsv.h"
 #include "gui/chart.h"
@@ -29,15 +29,6 @@ double recStart = 0;
 double recFlushed = 0;
 std::array<char, MAX_PATHNAME_LEN> recPath{};
 
-// The file name part of a path, for the status line.
-const char* BaseName(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '/' || *p == '\\')
-            name = p + 1;
-    return name;
-}
-
 // "KXscope-YYYYMMDD-HHMMSS<ext>" in local time.
 void StampedName(char* buf, std::size_t size, const char* ext) {
     const std::time_t now = std::time(nullptr);
@@ -52,7 +43,7 @@ void FailRecording() {
     CloseTextFile(recFile);
     recFile = -1;
     SetCtrlVal(panelHandle, ChkRecord, 0);
-    ShowStatusF("Recording stopped - cannot write %s", BaseName(recPath.data()));
+    ShowStatusF("Recording stopped - cannot write %s", FileBaseName(recPath.data()));
 }
 
 }  // namespace
@@ -65,8 +56,8 @@ void RecordSample() {
     if (recFile < 0)
         return;
     const double now = Timer();
-    const ScopeRow row{(now - recStart) * 1000.0,       valNORM,   reference, UpperEdge(reference, tolerance),
-                       LowerEdge(reference, tolerance), refOutput, tolOutput};
+    // The lamps as the chart judged them for this sample.
+    const ScopeRow row = MakeScopeRow((now - recStart) * 1000.0, valNORM, refOutput, tolOutput);
     char line[SCOPE_CSV_LEN];
     const int n = ScopeCsvRow(line, SCOPE_CSV_LEN, row);
     if (n < 0 || AppendTextFile(recFile, line, n) < 0) {
@@ -94,9 +85,9 @@ void StopRecording() {
     const int rc = CloseTextFile(recFile);
     recFile = -1;
     if (rc < 0)
-        ShowStatusF("Recording stopped - cannot write %s", BaseName(recPath.data()));
+        ShowStatusF("Recording stopped - cannot write %s", FileBaseName(recPath.data()));
     else
-        ShowStatusF("%s saved", BaseName(recPath.data()));
+        ShowStatusF("%s saved", FileBaseName(recPath.data()));
 }
 
 int CC_ChkRecord(int panel, int control, int event, void*, int, int) {
@@ -127,13 +118,13 @@ int CC_ChkRecord(int panel, int control, int event, void*, int, int) {
         if (file >= 0)
             CloseTextFile(file);
         SetCtrlVal(panel, control, 0);
-        ShowStatusF("Cannot write %s", BaseName(recPath.data()));
+        ShowStatusF("Cannot write %s", FileBaseName(recPath.data()));
         return 0;
     }
     recFile = file;
     recStart = Timer();
     recFlushed = recStart;
-    ShowStatusF("Recording to %s", BaseName(recPath.data()));
+    ShowStatusF("Recording to %s", FileBaseName(recPath.data()));
     return 0;
 }
 
@@ -157,9 +148,9 @@ int CC_BTNSaveChart(int panel, int, int event, void*, int, int) {
         std::memcpy(path.data() + len, ".png", 5);
     }
     if (SaveChartImage(panel, StripChart, path.data()) < 0)
-        ShowStatusF("Cannot write %s", BaseName(path.data()));
+        ShowStatusF("Cannot write %s", FileBaseName(path.data()));
     else
-        ShowStatusF("%s saved", BaseName(path.data()));
+        ShowStatusF("%s saved", FileBaseName(path.data()));
     return 0;
 }
 

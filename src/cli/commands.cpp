@@ -31,6 +31,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The C library's descriptors: not handed to other programs, and on Windows
+// written byte for byte (no carriage return added to a line end).
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+// Where the last whole line of a file ends, past 2 GiB too (a long measurement).
+static_assert(sizeof(off_t) >= 8);
+
 // Ports the window's selector always offers; higher ones are listed when mapped.
 constexpr int LISTED_PORTS = 8;
 constexpr int FIRST_PAGE = 4;
@@ -87,10 +98,15 @@ std::string OpenFailure(const Common& c, const std::string& device) {
     else if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && why[1] >= 'a')
         why[0] = static_cast<char>(why[0] - 'A' + 'a');  // the system's "Permission denied"
     std::string text = "cannot open " + (c.device.empty() ? c.label : c.device) + ": " + why;
+#ifdef _WIN32
+    if (device.empty())
+        text += "; 'orvanscope-cli ports' lists the COM ports that are there";
+#else
     if (device.empty())
         text += "; map the port with ORVANSCOPE_COM" + std::to_string(c.port) +
                 "=/dev/ttyUSB0 (your device), or name the device with --device PATH; "
                 "'orvanscope-cli ports' lists the ports";
+#endif
     return text;
 }
 
@@ -145,7 +161,7 @@ class LineSink {
         path_ = path.empty() || path == "-" ? "standard output" : path;
         fd_ = path.empty() || path == "-"
                   ? STDOUT_FILENO
-                  : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+                  : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_BINARY, 0666);
         if (fd_ < 0) {
             why_ = "cannot write " + path_ + ": " + SystemReason(errno);
             return false;

@@ -1,9 +1,9 @@
-// orvanscope-cli: the command line, the engine without a window, signals, and
-// the dispatch to the commands.
+// orvanscope-cli: the command line, the engine without a window, the
+// session's requests to stop, and the dispatch to the commands.
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <charconv>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +15,7 @@
 #include "com232/flash.h"
 #include "com232/frame.h"
 #include "com232/params.h"
+#include "runtime/platform/platform.h"
 #include "runtime/rtcore.h"
 
 #ifndef ORV_VERSION
@@ -25,26 +26,28 @@ namespace orv_cli {
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
+std::atomic<int> stopRequest{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-// The first SIGINT or SIGTERM asks the command to stop after the exchange in
+// The first request to stop (SIGINT or SIGTERM; on Windows Ctrl+C, Ctrl+Break
+// or the console closing) asks the command to stop after the exchange in
 // flight; the flash programming looks at its own request before every block.
-extern "C" void OnStopSignal(int sig) {
-    if (stopSignal == 0)
-        stopSignal = sig;
+void OnStopRequest(int request) {
+    int none = 0;
+    stopRequest.compare_exchange_strong(none, request);
     orv::flash_stop = 1;
 }
 
 }  // namespace
 
 int StopSignal() {
-    return stopSignal;
+    return stopRequest.load();
 }
 
 int Stopped(const std::string& what) {
-    const int sig = stopSignal;
-    return Fail(EXIT_SIGNAL_BASE + sig,
-                std::string("interrupted by ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ": " + what);
+    const int request = stopRequest.load();
+    return Fail(EXIT_SIGNAL_BASE + request,
+                std::string("interrupted by ") + orv_platform::StopRequestName(request) + ": " + what);
 }
 
 }  // namespace orv_cli
@@ -57,7 +60,7 @@ constexpr long MAX_COUNT = 100000000;     // samples (about six weeks of measuri
 constexpr double MAX_SECONDS = 10000000;  // about four months
 constexpr long MAX_RETRIES = 10;
 
-constexpr const char* FOOTER = R"(Commands:
+constexpr const char* COMMANDS = R"(Commands:
   ports                      the port numbers 1..8 (and higher ones that are mapped)
                              and the devices they map to
   check                      the echo line check ("Echo Check - Line Ok!")
@@ -106,25 +109,53 @@ object keyed by slot name); measure prints one object per sample before it.
 the direction (tx sent, rx received). Status texts go to standard error; with -q
 only the message of a failure, led by the port or the device.
 
-Port N is the device named by ORVANSCOPE_COM<N> when that is set, otherwise the
+)";
+
+#ifdef _WIN32
+constexpr const char* PORTS =
+    R"(Port N is COM<N>, the serial port that Windows numbers N. --device takes a port
+by its name, COM12 or \\.\COM12, also one above 32.
+
+)";
+constexpr const char* STOPS = "Ctrl+C / Ctrl+Break (or the console closing)";
+constexpr const char* DEVICE_EXAMPLE = "COM12";
+#else
+constexpr const char* PORTS =
+    R"(Port N is the device named by ORVANSCOPE_COM<N> when that is set, otherwise the
 N-th serial port of the system (USB adapters first), as in the window program.
 
-Exit codes: 0 done; 1 the sensor or the line failed (time-out, read error, a flash
+)";
+constexpr const char* STOPS = "SIGINT / SIGTERM";
+constexpr const char* DEVICE_EXAMPLE = "/dev/ttyUSB0";
+#endif
+
+constexpr const char* EXITS =
+    R"(Exit codes: 0 done; 1 the sensor or the line failed (time-out, read error, a flash
 page not written, a block read back that differs, verify found differences); 2 bad
 input (command, option, value or file; nothing was sent); 3 the port cannot be
 opened (nothing was sent); 4 the sensor's part is done but a file on this computer
 was not written (KXlinear.dat, get --out, measure's CSV); 130 / 143 ended early by
-SIGINT / SIGTERM after the exchange in flight. After 0 or 4 the sensor holds what
+@STOPS@ after the exchange in flight. After 0 or 4 the sensor holds what
 the command was to give it: a flash that exits 0 or 4 has programmed every page
 asked for, any other code leaves its correction table incomplete.)";
 
 constexpr const char* GLOBALS = R"(Global options (before or after the command):
   --port N        serial port number 1..32 (default 1)
-  --device PATH   the serial device itself, e.g. /dev/ttyUSB0
+  --device PATH   the serial device itself, e.g. @DEVICE@
   --json          the outcome as one JSON object on standard output
   -q,--quiet      only a failure's message, led by the port or the device
   --trace         every frame on standard error, with time, device and direction
 Exit codes: see orvanscope-cli --help.)";
+
+// `text` with each @NAME@ replaced by this system's words.
+std::string SystemWords(std::string text) {
+    const std::pair<const char*, const char*> words[] = {{"@STOPS@", STOPS}, {"@DEVICE@", DEVICE_EXAMPLE}};
+    for (const auto& [key, value] : words) {
+        for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at))
+            text.replace(at, std::strlen(key), value);
+    }
+    return text;
+}
 
 // A whole number of low..high, with a message that says so.
 CLI::Validator WholeNumber(long low, long high) {
@@ -192,6 +223,7 @@ int Finish(bool json, int code) {
     std::fflush(stdout);
     if (json)
         PrintOutcome(code);
+    orv_platform::StopRequestDone();
     return code;
 }
 
@@ -207,6 +239,7 @@ int Show(bool json, const char* key, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orv_platform::RawStandardStreams();
     // --json holds for every outcome, a command line the parser refuses included.
     bool json = false;
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
@@ -221,7 +254,7 @@ int main(int argc, char** argv) {
     Common c;
     CLI::Option* portOpt = app.add_option("--port", c.port, "serial port number (default 1)")
                                ->check(WholeNumber(1, MAX_COM_PORTS));
-    app.add_option("--device", c.device, "the serial device itself, e.g. /dev/ttyUSB0")
+    app.add_option("--device", c.device, std::string("the serial device itself, e.g. ") + DEVICE_EXAMPLE)
         ->type_name("PATH")
         ->excludes(portOpt);
     app.add_flag("--json", c.json, "the outcome as one JSON object on standard output");
@@ -286,8 +319,9 @@ int main(int argc, char** argv) {
     help->add_option("command", topic, "a command")->type_name("COMMAND");
 
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
-        sub->footer(GLOBALS);
-    app.footer(FOOTER);  // after the commands, which would inherit it
+        sub->footer(SystemWords(GLOBALS));
+    app.footer(
+        SystemWords(std::string(COMMANDS) + PORTS + EXITS));  // after the commands, which would inherit it
 
     try {
         app.parse(argc, argv);
@@ -324,8 +358,7 @@ int main(int argc, char** argv) {
     if (!ParsePages(pageText, &pages, &why))
         return Finish(json, Fail(EXIT_BAD_INPUT, why));
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    orv_platform::WatchStopRequests(OnStopRequest);
     if (InitConsoleEngine(argc, argv) == 0)
         return Finish(json, Fail(EXIT_FAILED, "the engine did not start"));
     const std::string device = c.device.empty() ? ComPortDevice(c.port) : c.device;

@@ -4,17 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef _WIN32
-#include <io.h>
-#define ORV_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ORV_ISATTY(fd) isatty(fd)
-#endif
-
 #include "cli/cli.h"
 #include "com232/flash.h"
 #include "com232/report.h"
+#include "runtime/platform/platform.h"
 
 namespace orv_cli {
 
@@ -25,7 +18,7 @@ constexpr int BAR_WIDTH = 32;
 
 class StderrReport : public orv::Report {
   public:
-    StderrReport(const Common& c) : quiet_(c.quiet), tty_(ORV_ISATTY(2) != 0), label_(c.label) {}
+    StderrReport(const Common& c) : quiet_(c.quiet), tty_(orv_platform::ErrorIsTerminal()), label_(c.label) {}
 
     void Status(const char* text) override {
         // A text shown again at once (every measurement says "Line Ok!", every

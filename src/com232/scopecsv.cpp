@@ -23,19 +23,27 @@ int Fitted(char* buf, int size, int n) {
 
 }  // namespace
 
+int JudgeRef(uint16_t v, uint16_t& refTHD) {
+    const RefSwitch r = RefComparator(v, refTHD, reference, hysteresis);
+    refTHD = r.refTHD;
+    return IndicatorState(r.state, polarity);
+}
+
+int JudgeTol(uint16_t v, uint16_t& upTHD, uint16_t& lowTHD) {
+    const TolSwitch t = TolComparator(v, upTHD, lowTHD, reference, tolerance, hysteresis);
+    upTHD = t.upTHD;
+    lowTHD = t.lowTHD;
+    return IndicatorState(t.state, polarity);
+}
+
+ScopeRow MakeScopeRow(double ms, uint16_t v, int refOutput, int tolOutput) {
+    return {ms,        v,        reference, UpperEdge(reference, tolerance), LowerEdge(reference, tolerance),
+            refOutput, tolOutput};
+}
+
 ScopeRow TakeScopeRow(double ms, uint16_t v, ScopeBounds& bounds) {
-    const RefSwitch r = RefComparator(v, bounds.refTHD, reference, hysteresis);
-    const TolSwitch t = TolComparator(v, bounds.upTHD, bounds.lowTHD, reference, tolerance, hysteresis);
-    bounds.refTHD = r.refTHD;
-    bounds.upTHD = t.upTHD;
-    bounds.lowTHD = t.lowTHD;
-    return {ms,
-            v,
-            reference,
-            UpperEdge(reference, tolerance),
-            LowerEdge(reference, tolerance),
-            IndicatorState(r.state, polarity),
-            IndicatorState(t.state, polarity)};
+    const int ref = JudgeRef(v, bounds.refTHD);
+    return MakeScopeRow(ms, v, ref, JudgeTol(v, bounds.upTHD, bounds.lowTHD));
 }
 
 int ScopeCsvHeader(char* buf, int size) {

@@ -29,8 +29,17 @@ struct ScopeRow {
     int tolOutput;       // the tolerance output's lamp: 1 on, 0 off
 };
 
-// Judges the measured value `v` as the window's lamps do, against the
-// variables reference, tolerance, hysteresis and polarity, and carries the
+// The reference output's lamp (1 on, 0 off) for the measured value `v`,
+// against the variables reference, hysteresis and polarity; carries the
+// reference comparator's bound on in `refTHD`.
+int JudgeRef(uint16_t v, uint16_t& refTHD);
+// The tolerance output's lamp for `v`, against reference, tolerance,
+// hysteresis and polarity; carries the window's bounds on.
+int JudgeTol(uint16_t v, uint16_t& upTHD, uint16_t& lowTHD);
+// The row for a sample whose lamps are judged already: the reference and
+// the tolerance window's edges from the variables.
+ScopeRow MakeScopeRow(double ms, uint16_t v, int refOutput, int tolOutput);
+// Judges the measured value `v` as the window's lamps do and carries the
 // bounds on in `bounds`.
 ScopeRow TakeScopeRow(double ms, uint16_t v, ScopeBounds& bounds);
 

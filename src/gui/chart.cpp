@@ -8,6 +8,7 @@
 #include "analysis/analysis.h"
 #include "analysis/switching.h"
 #include "com232/params.h"
+#include "com232/scopecsv.h"
 #include "gui/panel.h"
 
 namespace orv {
@@ -120,18 +121,12 @@ void FillarrayNORM(int32_t tol, int32_t ref, int32_t value) {
 }
 
 void SetREFLed(int32_t v) {
-    const RefSwitch r = RefComparator(static_cast<uint16_t>(v), refTHD, reference, hysteresis);
-    refTHD = r.refTHD;
-    refOutput = IndicatorState(r.state, polarity);
+    refOutput = JudgeRef(static_cast<uint16_t>(v), refTHD);
     SetCtrlVal(panelHandle, LedREF, refOutput);
 }
 
 void SetTOLLed(int32_t v) {
-    const TolSwitch t =
-        TolComparator(static_cast<uint16_t>(v), upTHD, lowTHD, reference, tolerance, hysteresis);
-    upTHD = t.upTHD;
-    lowTHD = t.lowTHD;
-    tolOutput = IndicatorState(t.state, polarity);
+    tolOutput = JudgeTol(static_cast<uint16_t>(v), upTHD, lowTHD);
     SetCtrlVal(panelHandle, LedTOL, tolOutput);
 }
 

@@ -6,7 +6,7 @@
 #include <QWidget>
 
 #include "runtime/core/core_internal.h"
-#include "runtime/files/files_internal.h"
+#include "runtime/files/files_qt.h"
 #include "runtime/model/panel_model.h"
 
 namespace orv_rt {

@@ -1,15 +1,13 @@
-// The core's engine: start without a window, event processing that waits
-// instead of spinning, and the blocking delay.
+// The core's engine on the toolkit's event loop: start without a window,
+// event processing that waits instead of spinning, callbacks run later.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <map>
-#include <thread>
 
 #include "runtime/core/core_internal.h"
 #include "runtime/files/files_internal.h"
@@ -19,7 +17,6 @@ namespace orv_rt {
 
 namespace {
 
-EventHooks g_hooks;
 QPointer<QTimer> g_wake;  // bounds the wait of ProcessSystemEvents
 
 int g_argc = 1;
@@ -27,20 +24,6 @@ char g_argv0[] = "OrvanscopeV10";
 char* g_fallbackArgv[] = {g_argv0, nullptr};
 
 }  // namespace
-
-void SetEventHooks(const EventHooks& hooks) {
-    g_hooks = hooks;
-}
-
-void BeforeBlocking() {
-    if (g_hooks.beforeBlocking)
-        g_hooks.beforeBlocking();
-}
-
-void BeforeEvents() {
-    if (g_hooks.beforeEvents)
-        g_hooks.beforeEvents();
-}
 
 int& ApplicationArgs(int argc, char**& argv) {
     if (argc < 1 || !argv) {
@@ -84,13 +67,6 @@ int ProcessSystemEvents() {
     if (orv_rt::g_wake)
         orv_rt::g_wake->stop();
     return 0;
-}
-
-void Delay(double seconds) {
-    orv_rt::BeforeBlocking();
-    if (!(seconds > 0))
-        return;
-    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 86400.0)));
 }
 
 namespace {

@@ -6,7 +6,9 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <cstdint>
 #include <string>
+#include <type_traits>
 
 namespace orv_serial {
 
@@ -18,6 +20,18 @@ bool IsLost(QSerialPort::SerialPortError e);
 // Remembers, at every open, whether the port's device can come back after it
 // was lost (serial_ports.cpp).
 void NoteOpened(int port, const QString& device);
+// The device's handle as the platform face takes it (a file descriptor, or a
+// Windows handle).
+template <typename H>
+std::intptr_t HandleValue(H h) {
+    if constexpr (std::is_pointer_v<H>)
+        return reinterpret_cast<std::intptr_t>(h);
+    else
+        return static_cast<std::intptr_t>(h);
+}
+inline std::intptr_t Handle(QSerialPort* dev) {
+    return HandleValue(dev->handle());
+}
 // The path as the system takes it, and back.
 std::string Path(const QString& path);
 QString Path(const std::string& path);

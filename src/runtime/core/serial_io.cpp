@@ -9,14 +9,11 @@
 #include <algorithm>
 #include <cmath>
 
-#ifndef Q_OS_WIN
-#include <sys/ioctl.h>
-#endif
-
 #include "runtime/core/core_internal.h"
 #include "runtime/core/diag.h"
 #include "runtime/core/serial_face.h"
 #include "runtime/line/line.h"
+#include "runtime/platform/platform.h"
 
 namespace {
 
@@ -61,12 +58,9 @@ long Pending(int port) {
     if (!dev->isOpen())
         return 0;
     long n = static_cast<long>(dev->bytesAvailable());
-#ifndef Q_OS_WIN
     // Bytes the driver holds that QSerialPort has not fetched yet.
-    int inDriver = 0;
-    if (!State(port).dead && ioctl(static_cast<int>(dev->handle()), FIONREAD, &inDriver) == 0 && inDriver > 0)
-        n += inDriver;
-#endif
+    if (!State(port).dead)
+        n += orv_platform::DriverPending(orv_serial::Handle(dev));
     return n;
 }
 

@@ -1,37 +1,26 @@
 // Open and line settings of the real serial port, and what its errors mean.
 //
-// A device opens when it is a character device and a terminal that no other
-// program holds (on Linux a lock on the device itself, whatever name it was
-// reached by). A pseudo-terminal rejects some of the line-control ioctls;
-// such refusals leave the port usable and are ignored.
+// A device opens when it is what the system takes for a serial device that
+// no other program holds (platform.h: on POSIX a character device and a
+// terminal, locked by this program whatever name it was reached by). A
+// pseudo-terminal rejects some of the line-control ioctls; such refusals
+// leave the port usable and are ignored.
 //
-// On Linux a USB adapter with a latency timer above 1 ms is set to low latency
+// A USB adapter with a latency timer above 1 ms (Linux) is set to low latency
 // at every open (see usb_latency.h); the line log says what was found and done.
 //
 // A device that vanishes (USB adapter pulled, simulator closed the line) is
 // lost on its first read error (orv_line::Lost).
-#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
 
 #include <array>
-#include <cstring>
-
-#ifndef Q_OS_WIN
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/file.h>
-#endif
 
 #include "runtime/core/serial_face.h"
 #include "runtime/core/usb_latency.h"
 #include "runtime/line/line.h"
+#include "runtime/platform/platform.h"
 
 namespace {
 
@@ -57,42 +46,6 @@ void OnError(int port, QSerialPort::SerialPortError error) {
     }
 }
 
-#ifdef Q_OS_LINUX
-// The leading number of a small sysfs attribute file, or -1.
-int ReadTimerMs(const QByteArray& path) {
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    char text[16] = {};
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
-    bool ok = false;
-    const int ms = n > 0 ? QByteArray(text, n).trimmed().toInt(&ok) : -1;
-    return ok && ms >= 0 ? ms : -1;
-}
-
-bool WriteTimerMs(const QByteArray& path, const char* text) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    const auto len = static_cast<ssize_t>(std::strlen(text));
-    const bool ok = ::write(fd, text, static_cast<std::size_t>(len)) == len;
-    return ::close(fd) == 0 && ok;
-}
-
-// Sets the serial driver's low-latency flag; false where the driver has no
-// such setting (a pseudo-terminal) or refuses it.
-bool SetLowLatencyFlag(int fd) {
-    serial_struct ss{};
-    if (fd < 0 || ioctl(fd, TIOCGSERIAL, &ss) != 0)
-        return false;
-    if (ss.flags & ASYNC_LOW_LATENCY)
-        return true;
-    ss.flags |= ASYNC_LOW_LATENCY;
-    return ioctl(fd, TIOCSSERIAL, &ss) == 0;
-}
-#endif
-
 void Note(const QString& line) {
     orv_line::Note(line.toStdString());
 }
@@ -115,14 +68,13 @@ bool orv_serial::IsLost(QSerialPort::SerialPortError e) {
 }
 
 orv_rt::UsbLatency orv_rt::AdjustUsbLatency(const QString& label, const QString& ttyName,
-                                            const QString& sysClassTty, int fd) {
+                                            const QString& sysClassTty, std::intptr_t handle) {
     UsbLatency r;
-#ifdef Q_OS_LINUX
     if (ttyName.isEmpty())
         return r;
     const QString file = sysClassTty + QLatin1Char('/') + ttyName + QStringLiteral("/device/latency_timer");
-    const QByteArray path = QFile::encodeName(file);
-    r.foundMs = ReadTimerMs(path);
+    const std::string path = orv_serial::Path(file);
+    r.foundMs = orv_platform::ReadSettingFile(path);
     r.nowMs = r.foundMs;
     if (r.foundMs < 0)
         return r;  // not a USB adapter with a latency timer
@@ -131,12 +83,12 @@ orv_rt::UsbLatency orv_rt::AdjustUsbLatency(const QString& label, const QString&
         return r;
     }
     QString how;
-    if (SetLowLatencyFlag(fd)) {
-        r.nowMs = ReadTimerMs(path);
+    if (handle >= 0 && orv_platform::SetLowLatency(handle)) {
+        r.nowMs = orv_platform::ReadSettingFile(path);
         how = QStringLiteral("by the driver's low-latency flag");
     }
-    if (r.nowMs != 1 && WriteTimerMs(path, "1\n")) {
-        r.nowMs = ReadTimerMs(path);
+    if (r.nowMs != 1 && orv_platform::WriteSettingFile(path, "1\n")) {
+        r.nowMs = orv_platform::ReadSettingFile(path);
         how = QStringLiteral("by writing latency_timer");
     }
     if (r.nowMs == 1) {
@@ -151,12 +103,6 @@ orv_rt::UsbLatency orv_rt::AdjustUsbLatency(const QString& label, const QString&
                         "ATTR{latency_timer}=\"1\" in /etc/udev/rules.d/99-usb-serial-latency.rules")
              .arg(r.nowMs)
              .arg(file));
-#else
-    Q_UNUSED(label);
-    Q_UNUSED(ttyName);
-    Q_UNUSED(sysClassTty);
-    Q_UNUSED(fd);
-#endif
     return r;
 }
 
@@ -167,13 +113,9 @@ int Open(int port, const std::string& device, const Settings& s, std::string* wh
         *why = reason.toStdString();
         return code;
     };
-#ifndef Q_OS_WIN
-    struct stat st {};
-    if (stat(device.c_str(), &st) != 0)
-        return fail(COM_ERR_NO_PORT, QStringLiteral("no such device"));
-    if (!S_ISCHR(st.st_mode))
-        return fail(COM_ERR_CANNOT_OPEN, QStringLiteral("not a character device"));
-#endif
+    bool missing = false;
+    if (const std::string bad = orv_platform::NotASerialDevice(device, &missing); !bad.empty())
+        return fail(missing ? COM_ERR_NO_PORT : COM_ERR_CANNOT_OPEN, QString::fromStdString(bad));
 
     QSerialPort* dev = orv_serial::Dev(port);
     dev->setPortName(orv_serial::Path(device));
@@ -183,22 +125,12 @@ int Open(int port, const std::string& device, const Settings& s, std::string* wh
         dev->clearError();
         return fail(e == QSerialPort::DeviceNotFoundError ? COM_ERR_NO_PORT : COM_ERR_CANNOT_OPEN, reason);
     }
-#ifndef Q_OS_WIN
-    if (!isatty(static_cast<int>(dev->handle()))) {
+    // One program per device, whatever name reached it (see platform.h).
+    if (const std::string refused = orv_platform::TakeSerialDevice(orv_serial::Handle(dev));
+        !refused.empty()) {
         dev->close();
-        return fail(COM_ERR_CANNOT_OPEN, QStringLiteral("not a terminal"));
+        return fail(COM_ERR_CANNOT_OPEN, QString::fromStdString(refused));
     }
-#endif
-#ifdef Q_OS_LINUX
-    // One program per device. QSerialPort's lock file is named after the path
-    // as given, and its exclusive mode does not bind root: a lock on the
-    // device itself also refuses a second program (or a second copy) that
-    // reaches it through another name, a link or /dev/serial/by-id.
-    if (flock(static_cast<int>(dev->handle()), LOCK_EX | LOCK_NB) != 0) {
-        dev->close();
-        return fail(COM_ERR_CANNOT_OPEN, QStringLiteral("in use by another program"));
-    }
-#endif
 
     dev->setBaudRate(static_cast<qint32>(s.baudRate));
     dev->setDataBits(s.dataBits >= 5 && s.dataBits <= 8 ? static_cast<QSerialPort::DataBits>(s.dataBits)
@@ -217,12 +149,10 @@ int Open(int port, const std::string& device, const Settings& s, std::string* wh
 void Opened(int port, const std::string& device) {
     const QString path = orv_serial::Path(device);
     orv_serial::NoteOpened(port, path);
-#ifdef Q_OS_LINUX
     // By its real name: the port may be named through a link (/dev/serial/by-id/...).
-    orv_rt::AdjustUsbLatency(
-        QStringLiteral("COM%1 ").arg(port) + path, QFileInfo(QFileInfo(path).canonicalFilePath()).fileName(),
-        QStringLiteral("/sys/class/tty"), static_cast<int>(orv_serial::Dev(port)->handle()));
-#endif
+    orv_rt::AdjustUsbLatency(QStringLiteral("COM%1 ").arg(port) + path,
+                             QFileInfo(QFileInfo(path).canonicalFilePath()).fileName(),
+                             QStringLiteral("/sys/class/tty"), orv_serial::Handle(orv_serial::Dev(port)));
 }
 
 void Close(int port) {

@@ -29,13 +29,10 @@
 #include <utility>
 #include <vector>
 
-#ifndef Q_OS_WIN
-#include <sys/stat.h>
-#endif
-
 #include "runtime/core/port_table.h"
 #include "runtime/core/serial_face.h"
 #include "runtime/line/line.h"
+#include "runtime/platform/platform.h"
 
 namespace {
 
@@ -97,10 +94,7 @@ std::vector<orv_rt::SeenDevice> SystemDevices() {
     return out;
 }
 
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0;
-}
+using orv_platform::PathExists;
 #endif
 
 // The port table.
@@ -210,22 +204,6 @@ void WatchForReturn() {
         poll->start();
 }
 
-// Whether a device opened by path can come back there. A pseudo-terminal
-// named by its own path cannot: once closed it is gone, and its number goes
-// to the next terminal opened by anyone. A link to one (a simulator's fixed
-// path) can be made again.
-bool CanReturn(const QString& device) {
-#ifdef Q_OS_LINUX
-    struct stat st {};
-    if (lstat(QFile::encodeName(device).constData(), &st) == 0 && !S_ISLNK(st.st_mode) &&
-        QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/")))
-        return false;
-#else
-    Q_UNUSED(device);
-#endif
-    return true;
-}
-
 }  // namespace
 
 std::string orv_serial::Path(const QString& path) {
@@ -238,7 +216,9 @@ QString orv_serial::Path(const std::string& path) {
 
 void orv_serial::NoteOpened(int port, const QString& device) {
     const auto i = static_cast<std::size_t>(port);
-    gMayReturn[i] = !State(port).identity.empty() || CanReturn(device);
+    // A pseudo-terminal named by its own path cannot come back; a link to one
+    // (a simulator's fixed path) can be made again.
+    gMayReturn[i] = !State(port).identity.empty() || orv_platform::DeviceCanReturn(orv_serial::Path(device));
     gReopenFailLogged[i] = false;
 }
 

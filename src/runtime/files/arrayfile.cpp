@@ -14,26 +14,15 @@
 // regular files are read: a FIFO or a device could block the reader or feed it
 // without end, so such names are refused before anything is read, without
 // waiting for a writer.
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QString>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#if !defined(Q_OS_WIN) && !defined(_WIN32)
-#define ORV_POSIX_FILES 1
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "runtime/files/arraytext.h"
+#include "runtime/files/panelfile.h"
+#include "runtime/platform/platform.h"
 #include "runtime/rtcore.h"
 
 namespace {
@@ -45,81 +34,8 @@ int lastErrorIndex = 0;
 constexpr int kMaxReadElements = 1 << 20;
 constexpr std::size_t kChunkSize = 4096;
 
-// A regular file read sequentially in chunks of kChunkSize bytes.
-class ChunkReader {
-  public:
-    ChunkReader() = default;
-    ChunkReader(const ChunkReader&) = delete;
-    ChunkReader& operator=(const ChunkReader&) = delete;
-    ~ChunkReader() {
-#ifdef ORV_POSIX_FILES
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-#endif
-    }
-
-    // Opens a regular file: 0, FILE_ERR_OPEN or FILE_ERR_NOT_FILE.
-    int Open(const char* fileName) {
-#ifdef ORV_POSIX_FILES
-        // Look before opening: opening a device can have effects of its own
-        // (a terminal, a tape). The descriptor is looked at again after the
-        // open in case the name was replaced in between. O_NONBLOCK keeps the
-        // open from waiting for a FIFO's writer; it stays set, so a file that
-        // only claims to be regular (some /proc entries) cannot block a read.
-        struct stat st {};
-        if (::stat(fileName, &st) == 0 && !S_ISREG(st.st_mode)) {
-            return FILE_ERR_NOT_FILE;
-        }
-        fd_ = ::open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd_ < 0) {
-            return FILE_ERR_OPEN;
-        }
-        if (::fstat(fd_, &st) != 0) {
-            return FILE_ERR_OPEN;
-        }
-        return S_ISREG(st.st_mode) ? 0 : FILE_ERR_NOT_FILE;
-#else
-        const QString path = QFile::decodeName(fileName);
-        const QFileInfo info(path);
-        if (info.exists() && !info.isFile()) {
-            return FILE_ERR_NOT_FILE;
-        }
-        file_.setFileName(path);
-        return file_.open(QIODevice::ReadOnly) ? 0 : FILE_ERR_OPEN;
-#endif
-    }
-
-    // The next chunk: its size, 0 at the end of the file, -1 on a read error.
-    long long Read() {
-        return ReadSome(buffer_.data(), buffer_.size());
-    }
-    const char* Data() const {
-        return buffer_.data();
-    }
-
-  private:
-    // One read of at most `size` bytes: the count, 0 at the end, -1 on error.
-    long long ReadSome(char* to, std::size_t size) {
-#ifdef ORV_POSIX_FILES
-        for (;;) {
-            const ssize_t got = ::read(fd_, to, size);
-            if (got >= 0 || errno != EINTR) {
-                return got;
-            }
-        }
-#else
-        return file_.read(to, static_cast<qint64>(size));
-#endif
-    }
-
-#ifdef ORV_POSIX_FILES
-    int fd_ = -1;
-#else
-    QFile file_;
-#endif
-    std::array<char, kChunkSize> buffer_{};
-};
+static_assert(orv_platform::OPEN_FAILED == FILE_ERR_OPEN &&
+              orv_platform::OPEN_NOT_REGULAR == FILE_ERR_NOT_FILE);
 
 }  // namespace
 
@@ -135,31 +51,7 @@ int ArrayToFile(const char* fileName, const void* array, int dataType, int numbe
         return FILE_ERR_ARGS;
     }
 
-    // QSaveFile follows symbolic links to the file they name and renames its
-    // temporary file over that; anything but a regular file there (a FIFO, a
-    // device, a directory) would be replaced by the rename, so it is refused.
-    const QString path = QFile::decodeName(fileName);
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile()) {
-        return FILE_ERR_NOT_FILE;
-    }
-
-    // QSaveFile (Qt 6.4) commits even after a failed buffered write, so the
-    // file is written unbuffered and every result is checked before commit.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return FILE_ERR_WRITE;
-    }
-    const auto size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size || !file.flush() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        file.commit();  // discards the temporary file
-        return FILE_ERR_WRITE;
-    }
-    if (!file.commit()) {
-        return FILE_ERR_WRITE;
-    }
-    return 0;
+    return orv_rt::ReplaceFile(fileName, text);
 }
 
 int FileToArray(const char* fileName, void* array, int dataType, int numberOfElements, int numberOfGroups,
@@ -172,7 +64,7 @@ int FileToArray(const char* fileName, void* array, int dataType, int numberOfEle
         return FILE_ERR_ARGS;
     }
 
-    ChunkReader in;
+    orv_platform::FileReader in;
     const int opened = in.Open(fileName);
     if (opened != 0) {
         return opened;
@@ -181,13 +73,14 @@ int FileToArray(const char* fileName, void* array, int dataType, int numberOfEle
     orv_rt::ArrayTextParser parser;
     orv_rt::ArrayTextBegin(parser, dataType, values.data(), numberOfElements);
     int rc = orv_rt::ARRAY_TEXT_MORE;
+    std::array<char, kChunkSize> chunk{};
     while (rc == orv_rt::ARRAY_TEXT_MORE) {
-        const long long got = in.Read();
+        const long long got = in.Read(chunk.data(), chunk.size());
         if (got < 0) {
             return FILE_ERR_OPEN;
         }
         rc = got == 0 ? orv_rt::ArrayTextEnd(parser)
-                      : orv_rt::ArrayTextFeed(parser, in.Data(), static_cast<std::size_t>(got));
+                      : orv_rt::ArrayTextFeed(parser, chunk.data(), static_cast<std::size_t>(got));
     }
     lastErrorIndex = orv_rt::ArrayTextErrorIndex(parser);
     if (rc != 0) {

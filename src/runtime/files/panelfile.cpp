@@ -1,18 +1,18 @@
 // Reading the panel file (Qt Designer XML) with Qt Core's stream reader, and
-// the whole-file writes of the panel.
+// the answer of a file dialog. (ReplaceFile, without the toolkit, is in
+// replacefile.cpp.)
 #include "runtime/files/panelfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <iterator>
 
-#include "runtime/files/files_internal.h"
+#include "runtime/files/files_qt.h"
 #include "runtime/runtime.h"
 
 namespace orv_rt {
@@ -143,18 +143,6 @@ bool ReadPanelFile(const std::string& path, PanelContents& contents) {
     return haveRoot && !x.hasError();
 }
 
-int ReplaceFile(const char* path, const std::string& bytes) {
-    const QString name = QFile::decodeName(path);
-    const QFileInfo info(name);
-    if (info.exists() && !info.isFile())
-        return FILE_ERR_NOT_FILE;
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-        return FILE_ERR_WRITE;
-    return file.commit() ? 0 : FILE_ERR_WRITE;
-}
-
 int TakeChosenFile(const QString& chosen, const QString& directory, bool restrictDirectory, char* pathName) {
     if (chosen.isEmpty() ||
         (restrictDirectory && !directory.isEmpty() && QFileInfo(chosen).absoluteDir() != QDir(directory))) {
@@ -162,7 +150,7 @@ int TakeChosenFile(const QString& chosen, const QString& directory, bool restric
         return FILESEL_NONE;
     }
     const bool existed = QFileInfo(chosen).isFile();
-    if (CopyPath(QDir::toNativeSeparators(chosen), pathName, false) < 0)
+    if (CopyPath(QFile::encodeName(QDir::toNativeSeparators(chosen)).toStdString(), pathName, false) < 0)
         return FILESEL_ERR_TOO_LONG;
     return existed ? FILESEL_EXISTING : FILESEL_NEW;
 }

@@ -1,11 +1,8 @@
 // The project directory (the directory the program was started in) and paths
 // relative to it, and whether a file lies in a directory.
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "runtime/files/files_internal.h"
@@ -15,43 +12,50 @@ namespace orv_rt {
 
 namespace {
 
-QString& ProjectDir() {
-    static QString dir;
+namespace fs = std::filesystem;
+
+std::string& ProjectDir() {
+    static std::string dir;
     return dir;
 }
 
-QString ProjectDirOrCurrent() {
-    return ProjectDir().isEmpty() ? QDir::currentPath() : ProjectDir();
+std::string CurrentDir() {
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    return ec ? std::string() : here.string();
 }
 
-// A path in the form the standard library's file system calls take.
-std::filesystem::path FsPath(const QString& path) {
-#ifdef _WIN32
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
+fs::path ProjectDirOrCurrent() {
+    return ProjectDir().empty() ? fs::path(CurrentDir()) : fs::path(ProjectDir());
+}
+
+// The path as the system writes it (backslashes on Windows), without "." and
+// ".." and doubled or trailing separators.
+std::string Clean(const fs::path& path) {
+    fs::path p = path.lexically_normal();
+    if (!p.has_filename() && p.has_relative_path())
+        p = p.parent_path();
+    return p.make_preferred().string();
 }
 
 }  // namespace
 
-int CopyPath(const QString& path, char* out, bool clearOnRefusal) {
+int CopyPath(const std::string& path, char* out, bool clearOnRefusal) {
     if (!out)
         return ERR_BAD_VALUE;
-    const QByteArray bytes = QFile::encodeName(path);
-    if (bytes.size() + 1 > MAX_PATHNAME_LEN) {
+    if (path.size() + 1 > static_cast<std::size_t>(MAX_PATHNAME_LEN)) {
         if (clearOnRefusal)
             out[0] = '\0';
         return ERR_TOO_LONG;
     }
-    std::memcpy(out, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    out[bytes.size()] = '\0';
+    std::memcpy(out, path.data(), path.size());
+    out[path.size()] = '\0';
     return 0;
 }
 
 void RememberProjectDir() {
-    if (ProjectDir().isEmpty())
-        ProjectDir() = QDir::currentPath();
+    if (ProjectDir().empty())
+        ProjectDir() = CurrentDir();
 }
 
 }  // namespace orv_rt
@@ -61,7 +65,7 @@ using namespace orv_rt;
 int GetProjectDir(char* directoryPath) {
     if (!directoryPath)
         return ERR_BAD_VALUE;
-    return CopyPath(QDir::toNativeSeparators(ProjectDirOrCurrent()), directoryPath);
+    return CopyPath(Clean(ProjectDirOrCurrent()), directoryPath);
 }
 
 int GetFullPathFromProject(const char* fileName, char* fullPathName) {
@@ -71,22 +75,21 @@ int GetFullPathFromProject(const char* fileName, char* fullPathName) {
         fullPathName[0] = '\0';
         return ERR_BAD_VALUE;
     }
-    const QString full =
-        QDir::cleanPath(QDir(ProjectDirOrCurrent()).absoluteFilePath(QFile::decodeName(fileName)));
-    return CopyPath(QDir::toNativeSeparators(full), fullPathName);
+    return CopyPath(Clean(ProjectDirOrCurrent() / fs::path(fileName)), fullPathName);
 }
 
 int FileInDirectory(const char* filePath, const char* directory) {
     if (!filePath || !directory)
         return ERR_BAD_VALUE;
-    const QString fileDir = QFileInfo(QFile::decodeName(filePath)).absolutePath();
-    const QString dir = QFile::decodeName(directory);
-    if (fileDir.isEmpty() || dir.isEmpty())
+    if (!*filePath || !*directory)
+        return 0;
+    std::error_code ec;
+    const fs::path fileDir = fs::absolute(fs::path(filePath), ec).parent_path();
+    if (ec || fileDir.empty())
         return 0;
     // The file system decides: both paths are opened as what they lead to
     // and compared by identity, so a link and its target, or two spellings
     // of one directory on a case-insensitive file system, are the same.
-    std::error_code ec;
-    const bool same = std::filesystem::equivalent(FsPath(fileDir), FsPath(dir), ec);
+    const bool same = fs::equivalent(fileDir, fs::path(directory), ec);
     return !ec && same ? 1 : 0;
 }

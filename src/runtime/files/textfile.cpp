@@ -2,21 +2,25 @@
 // caller decides when they reach the operating system (FlushTextFile), so a
 // record can be written at the pace of its samples without a system call per
 // line and still lose no more than the time between two flushes.
-#include <QFile>
-#include <QFileInfo>
 #include <array>
-#include <memory>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "runtime/rtcore.h"
 
 namespace {
 
-std::array<std::unique_ptr<QFile>, MAX_TEXT_FILES> textFiles;
+std::array<std::FILE*, MAX_TEXT_FILES> textFiles{};
 
-QFile* Slot(int handle) {
+std::FILE* Slot(int handle) {
     if (handle < 0 || handle >= MAX_TEXT_FILES)
         return nullptr;
-    return textFiles[static_cast<std::size_t>(handle)].get();
+    return textFiles[static_cast<std::size_t>(handle)];
+}
+
+bool Flushed(std::FILE* f) {
+    return std::fflush(f) == 0 && std::ferror(f) == 0;
 }
 
 }  // namespace
@@ -24,11 +28,11 @@ QFile* Slot(int handle) {
 int OpenTextFile(const char* fileName, int fileAction) {
     if (!fileName || !fileName[0] || (fileAction != FILE_TRUNCATE && fileAction != FILE_APPEND))
         return FILE_ERR_ARGS;
-    const QString path = QFile::decodeName(fileName);
-    const QFileInfo info(path);
     // Only a regular file: opening a FIFO would block until a reader comes,
     // and a device can have effects of its own.
-    if (info.exists() && !info.isFile())
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(fileName, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
         return FILE_ERR_NOT_FILE;
     int free = -1;
     for (int k = 0; k < MAX_TEXT_FILES; ++k) {
@@ -39,35 +43,34 @@ int OpenTextFile(const char* fileName, int fileAction) {
     }
     if (free < 0)
         return FILE_ERR_WRITE;
-    auto file = std::make_unique<QFile>(path);
-    const QIODevice::OpenMode mode =
-        QIODevice::WriteOnly | (fileAction == FILE_APPEND ? QIODevice::Append : QIODevice::Truncate);
-    if (!file->open(mode))
+    std::FILE* file = std::fopen(fileName, fileAction == FILE_APPEND ? "ab" : "wb");
+    if (!file)
         return FILE_ERR_OPEN;
-    textFiles[static_cast<std::size_t>(free)] = std::move(file);
+    textFiles[static_cast<std::size_t>(free)] = file;
     return free;
 }
 
 int AppendTextFile(int handle, const char* text, int length) {
-    QFile* f = Slot(handle);
+    std::FILE* f = Slot(handle);
     if (!f || !text || length < 0)
         return FILE_ERR_ARGS;
-    return f->write(text, length) == length ? 0 : FILE_ERR_WRITE;
+    const auto n = static_cast<std::size_t>(length);
+    return std::fwrite(text, 1, n, f) == n ? 0 : FILE_ERR_WRITE;
 }
 
 int FlushTextFile(int handle) {
-    QFile* f = Slot(handle);
+    std::FILE* f = Slot(handle);
     if (!f)
         return FILE_ERR_ARGS;
-    return f->flush() && f->error() == QFileDevice::NoError ? 0 : FILE_ERR_WRITE;
+    return Flushed(f) ? 0 : FILE_ERR_WRITE;
 }
 
 int CloseTextFile(int handle) {
-    QFile* f = Slot(handle);
+    std::FILE* f = Slot(handle);
     if (!f)
         return FILE_ERR_ARGS;
-    const bool ok = f->flush() && f->error() == QFileDevice::NoError;
-    f->close();
-    textFiles[static_cast<std::size_t>(handle)].reset();
-    return ok ? 0 : FILE_ERR_WRITE;
+    const bool ok = Flushed(f);
+    const bool closed = std::fclose(f) == 0;
+    textFiles[static_cast<std::size_t>(handle)] = nullptr;
+    return ok && closed ? 0 : FILE_ERR_WRITE;
 }

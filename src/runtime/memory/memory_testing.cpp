@@ -16,7 +16,7 @@
 #include <deque>
 #include <string>
 
-#include "runtime/files/files_internal.h"
+#include "runtime/files/files_qt.h"
 #include "runtime/memory/memory_internal.h"
 #include "runtime/model/panel_model.h"
 
