@@ -142,7 +142,7 @@ int CC_BTNSaveChart(int panel, int, int event, void*, int, int) {
     if (ChartImageFormat(path.data()) == 0) {
         const std::size_t len = std::strlen(path.data());
         if (len + 4 >= path.size()) {
-            ShowStatusF("Cannot write %s", BaseName(path.data()));
+            ShowStatusF("Cannot write %s", FileBaseName(path.data()));
             return 0;
         }
         std::memcpy(path.data() + len, ".png", 5);
