@@ -8,9 +8,10 @@
 // real line (--trickle N: pieces of N bytes at the line's pace) or a USB
 // adapter (--usb-latency MS: bursts every MS ms); that line serves both parts.
 // --record FILE records both parts to FILE as the Record box does, and counts
-// the rows written.
+// the rows written. --line-view measures with the line view open, taking
+// every frame as it comes.
 //   bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N] [--usb-latency MS] [--reply-sync WORD]
-//               [--record FILE]
+//               [--record FILE] [--line-view]
 #include <fstream>
 #include <string>
 
@@ -39,8 +40,13 @@ int main(int argc, char** argv) {
     int positional = 0;
     kxsim::Options line;
     std::string recordFile;
+    bool lineView = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--line-view") {
+            lineView = true;
+            continue;
+        }
         if (a == "--trickle" && i + 1 < argc &&
             bench::IntArg(argv[++i], 1, kxsim::kFrameBytes, line.trickleBytes))
             continue;
@@ -65,7 +71,7 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr,
                      "usage: bench_scope [paced-seconds=20] [fast-seconds=5] [--trickle N(1..36)] "
-                     "[--usb-latency MS(1..100)] [--reply-sync WORD] [--record FILE]\n");
+                     "[--usb-latency MS(1..100)] [--reply-sync WORD] [--record FILE] [--line-view]\n");
         return 2;
     }
     const double pacedSeconds = seconds[0], fastSeconds = seconds[1];
@@ -73,6 +79,11 @@ int main(int argc, char** argv) {
     if (!bench::StartProgram(sensor))
         return 1;
     std::printf("line: %s\n", bench::LineName(line).c_str());
+    if (lineView) {
+        rt_test::Click(orv::panelHandle, orv::BTNLineView);
+        rt_test::Pump(300);
+        std::printf("line view open\n");
+    }
     if (!recordFile.empty()) {
         rt_test::AnswerNextFileDialog(recordFile);
         rt_test::Click(orv::panelHandle, orv::ChkRecord);

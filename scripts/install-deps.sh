@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config dpkg-dev file
-  qt6-base-dev qt6-tools-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
+  qt6-base-dev qt6-tools-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
   libgtest-dev
   libcli11-dev nlohmann-json3-dev
   xvfb xauth imagemagick

@@ -4,8 +4,8 @@
 //
 //   make_shots OUT_DIR EXAMPLES_DIR
 //
-// Writes OUT_DIR/startup.png, scope.png, get-ram.png, pending-edits.png and
-// flash.png.
+// Writes OUT_DIR/startup.png, scope.png, get-ram.png, pending-edits.png,
+// flash.png, status-error.png, status-history.png and line-view.png.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QTableView>
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
@@ -39,10 +40,10 @@ QWidget* Window() {
     return orv_rt::PanelWindow(orv::panelHandle);
 }
 
-void Shot(const char* name) {
+void Shot(const char* name, QWidget* window = nullptr) {
     rt_test::Pump(300);  // let the chart and the status line settle
     const QString path = QDir(g_out).filePath(QString::fromLatin1(name));
-    if (Window()->grab().save(path))
+    if ((window ? window : Window())->grab().save(path))
         std::printf("make_shots: %s\n", qPrintable(path));
     else {
         std::fprintf(stderr, "make_shots: cannot write %s\n", qPrintable(path));
@@ -194,6 +195,53 @@ int main(int argc, char* argv[]) {
     rt_test::Click(panel, orv::BTNSend);
     Expect(WaitForStatus("ok : T460 FLASH page7-write 255 words!", 60000), "correction programming");
     Shot("flash.png");
+
+    // 6. A Get inside the running scope that the sensor answers too late: its
+    // failure stays over the scope's samples until it is dismissed.
+    rt_test::Click(panel, orv::RBTRam);
+    kxsim::Faults late;
+    late.late = {2000, 2, 1};
+    rt_test::After(1500, [&] {
+        sensor.setFaults(late);
+        rt_test::Click(panel, orv::BTNGet);  // times out; the scope measures on
+        rt_test::After(1500, [&] {
+            Expect(Status() == "Timeout RS232-Line!", "the failure stays over the scope");
+            Shot("status-error.png");
+            rt_test::Click(panel, orv::BTNDismiss);
+            rt_test::After(1500, [&] { rt_test::Click(panel, orv::BTNStop); });
+        });
+    });
+    rt_test::Click(panel, orv::BTNRun);
+    sensor.setFaults({});
+
+    // 7. The status history, and the line view with the late reply dropped
+    // and some noise on the line.
+    rt_test::Click(panel, orv::BTNStatusHistory);
+    QWidget* history = Window()->findChild<QWidget*>(QStringLiteral("statusHistoryList"));
+    Expect(history != nullptr, "status history");
+    if (history)
+        Shot("status-history.png", history->window());
+    sensor.inject({0x3C, 0x0F, 0xA5, 0x81, 0x7E});
+    rt_test::Pump(500);
+    rt_test::Click(panel, orv::BTNLineView);
+    QWidget* lineView = Window()->findChild<QWidget*>(QStringLiteral("lineView"));
+    Expect(lineView != nullptr, "line view");
+    if (lineView) {
+        // The Get's reply that came too late in the middle of the view.
+        auto* table = lineView->findChild<QTableView*>(QStringLiteral("lineViewTable"));
+        const QAbstractItemModel* rows = table ? table->model() : nullptr;
+        bool late = false;
+        for (int r = rows ? rows->rowCount() - 1 : -1; r >= 0 && !late; --r) {
+            const QModelIndex what = rows->index(r, 3);
+            if (rows->data(what).toString().startsWith(QStringLiteral("late reply"))) {
+                table->scrollTo(what, QAbstractItemView::PositionAtCenter);
+                table->selectRow(r);
+                late = true;
+            }
+        }
+        Expect(late, "a late reply in the line view");
+        Shot("line-view.png", lineView);
+    }
 
     orv::ShutDown();
     sensor.stop();

@@ -1,5 +1,5 @@
-// Start-up, shutdown, the status line, the info labels, and the panel and
-// timer callbacks.
+// Start-up, shutdown, the status line, the info labels, and the panel,
+// timer, status line and line view callbacks.
 #include "OrvanscopeV10/OrvanscopeV10.h"
 
 #include "com232/frame.h"
@@ -7,20 +7,31 @@
 #include "com232/rs232.h"
 #include "gui/chart.h"
 #include "gui/panelmap.h"
+#include "gui/status.h"
 
 namespace orv {
 
 uint16_t ttick = 0;
 
 const CallbackEntry callbackTable[] = {
-    {"CC_PANEL", nullptr, CC_PANEL},           {"CC_Timer50ms", CC_Timer50ms, nullptr},
-    {"CC_RBTRam", CC_RBTRam, nullptr},         {"CC_RBTEeprom", CC_RBTEeprom, nullptr},
-    {"CC_RBTFile", CC_RBTFile, nullptr},       {"CC_DropDCom", CC_DropDCom, nullptr},
-    {"CC_ParamField", CC_ParamField, nullptr}, {"CC_BTNGet", CC_BTNGet, nullptr},
-    {"CC_BTNSend", CC_BTNSend, nullptr},       {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
-    {"CC_BTNRun", CC_BTNRun, nullptr},         {"CC_BTNStop", CC_BTNStop, nullptr},
-    {"CC_ChkRecord", CC_ChkRecord, nullptr},   {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
+    {"CC_PANEL", nullptr, CC_PANEL},
+    {"CC_Timer50ms", CC_Timer50ms, nullptr},
+    {"CC_RBTRam", CC_RBTRam, nullptr},
+    {"CC_RBTEeprom", CC_RBTEeprom, nullptr},
+    {"CC_RBTFile", CC_RBTFile, nullptr},
+    {"CC_DropDCom", CC_DropDCom, nullptr},
+    {"CC_ParamField", CC_ParamField, nullptr},
+    {"CC_BTNGet", CC_BTNGet, nullptr},
+    {"CC_BTNSend", CC_BTNSend, nullptr},
+    {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
+    {"CC_BTNRun", CC_BTNRun, nullptr},
+    {"CC_BTNStop", CC_BTNStop, nullptr},
+    {"CC_ChkRecord", CC_ChkRecord, nullptr},
+    {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
     {"CC_ChkHistory", CC_ChkHistory, nullptr},
+    {"CC_BTNDismiss", CC_BTNDismiss, nullptr},
+    {"CC_BTNStatusHistory", CC_BTNStatusHistory, nullptr},
+    {"CC_BTNLineView", CC_BTNLineView, nullptr},
 };
 const int callbackCount = static_cast<int>(sizeof(callbackTable) / sizeof(callbackTable[0]));
 
@@ -130,6 +141,24 @@ int CC_PANEL(int, int event, void*, int, int) {
             StopScope();
         QuitUserInterface(0);
     }
+    return 0;
+}
+
+int CC_BTNDismiss(int, int, int event, void*, int, int) {
+    if (event == EVT_COMMIT)
+        DismissFailure();
+    return 0;
+}
+
+int CC_BTNStatusHistory(int, int, int event, void*, int, int) {
+    if (event == EVT_COMMIT)
+        DisplayStatusHistory(panelHandle, TextStatus);
+    return 0;
+}
+
+int CC_BTNLineView(int, int, int event, void*, int, int) {
+    if (event == EVT_COMMIT)
+        DisplayLineView(panelHandle);
     return 0;
 }
 

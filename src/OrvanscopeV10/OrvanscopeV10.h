@@ -69,5 +69,9 @@ int CC_BTNStop(int panel, int control, int event, void* callbackData, int eventD
 int CC_ChkRecord(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_BTNSaveChart(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int CC_ChkHistory(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_BTNDismiss(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int CC_BTNStatusHistory(int panel, int control, int event, void* callbackData, int eventData1,
+                        int eventData2);
+int CC_BTNLineView(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 }  // namespace orv

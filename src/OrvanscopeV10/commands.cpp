@@ -10,6 +10,7 @@
 #include "com232/session.h"
 #include "gui/panelmap.h"
 #include "gui/parafile.h"
+#include "gui/status.h"
 
 namespace orv {
 
@@ -142,12 +143,14 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
 
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 1);
     ttick = 0;
+    bool answered = false;
     for (;;) {
         ProcessSystemEvents();
         ServiceRx();
         if (rx_flag == 1 && asking != 0 && rx_answer == asking) {
             GetRxBuf(PNUM);
             CopyPPtoVars();
+            answered = true;
             break;
         }
         if (ttick >= REPLY_TICKS) {
@@ -162,7 +165,13 @@ int CC_BTNGet(int, int, int event, void*, int, int) {
             break;
         }
     }
-    ShowHeldValues();
+    if (answered) {
+        ShowHeldValues();
+    } else {
+        // The panel shows the values held before; the sensor may hold others.
+        SetPanelValues();
+        FieldsNotConfirmed();
+    }
     return 0;
 }
 
@@ -178,9 +187,13 @@ int CC_BTNSend(int, int, int event, void*, int, int) {
     sync = SYNC_DEFAULT;
     GetPanelValues();
     CopyVarsToPP();
-    // Edits that did not go out stay marked.
-    if (SendBlock(com, target))
+    // Edits that did not go out stay marked; "Transmit..." stays as a failure.
+    if (SendBlock(com, target)) {
         FieldsInStep();
+    } else {
+        StatusFailed();
+        FieldsNotConfirmed();
+    }
     return 0;
 }
 
@@ -195,9 +208,10 @@ int CC_ButtonTeach(int, int, int event, void*, int, int) {
     if (TeachSequence(com) == SESSION_OK) {
         ShowHeldValues();
     } else {
-        // The panel keeps its values; edits that no reply confirmed stay marked.
+        // The panel keeps its values; edits stay marked "not sent", and the
+        // other fields "not confirmed": the teach may have reached the sensor.
         SetPanelValues();
-        MarkUnsentEdits();
+        FieldsNotConfirmed();
     }
     return 0;
 }

@@ -1,4 +1,5 @@
-// Recording the live scope to a CSV file, and saving the chart as a picture.
+// Recording the live scope to a CSV file, and saving the chart as a picture
+// in the format its name asks for.
 //
 // While Record is on, every sample the scope plots becomes one row of the
 // file, written as it comes. The rows wait in the runtime's buffer for at most
@@ -6,6 +7,7 @@
 // or a pulled plug loses less than a second of them. A write that fails ends
 // the recording, never the scope.
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
@@ -19,6 +21,8 @@ namespace orv {
 namespace {
 
 constexpr double RECORD_FLUSH_S = 0.5;  // longest time a row waits in the buffer
+// The picture formats Save chart offers.
+constexpr const char* CHART_FILE_TYPES = "*.png;*.jpg;*.jpeg;*.bmp;*.svg";
 
 int recFile = -1;  // text-file handle while recording, else -1
 double recStart = 0;
@@ -130,10 +134,19 @@ int CC_BTNSaveChart(int panel, int, int event, void*, int, int) {
     char proposed[64];
     StampedName(proposed, sizeof proposed, ".png");
     std::array<char, MAX_PATHNAME_LEN> path{};
-    const int chosen =
-        FileSelectPopup(proj_dir.data(), proposed, "*.png", "Save chart", BUTTON_OK, 0, 1, 1, 1, path.data());
+    const int chosen = FileSelectPopup(proj_dir.data(), proposed, CHART_FILE_TYPES, "Save chart", BUTTON_OK,
+                                       0, 1, 1, 1, path.data());
     if (chosen <= 0)
         return 0;
+    // The suffix chooses the format; a name without a known one gets ".png".
+    if (ChartImageFormat(path.data()) == 0) {
+        const std::size_t len = std::strlen(path.data());
+        if (len + 4 >= path.size()) {
+            ShowStatusF("Cannot write %s", FileBaseName(path.data()));
+            return 0;
+        }
+        std::memcpy(path.data() + len, ".png", 5);
+    }
     if (SaveChartImage(panel, StripChart, path.data()) < 0)
         ShowStatusF("Cannot write %s", FileBaseName(path.data()));
     else

@@ -6,6 +6,7 @@
 #include "com232/rs232.h"
 #include "com232/session.h"
 #include "gui/chart.h"
+#include "gui/status.h"
 
 namespace orv {
 
@@ -30,6 +31,7 @@ void EndRun() {
     rx_flag = 0;
     FlushBothQueues(com);
     stop_flag = 1;
+    StatusScopeRuns(false);
     graphrefresh = 0;
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, Timer50ms, ATR_TIMER_ENABLED, 0);
@@ -50,6 +52,10 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
     rx_flag = 0;
     stop_flag = 0;
     scopeResend = false;
+    // Run is another command: a failure shown so far gives way to the scope's
+    // first sample (Run itself writes nothing to the status line).
+    FailureGivesWay();
+    StatusScopeRuns(true);
     SetCtrlAttribute(panelHandle, BTNRun, ATR_DIMMED, 1);
     ClearHistory();
     NextRequest();
@@ -87,6 +93,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
         }
 
         if (ttick >= REPLY_TICKS) {
+            StatusScopeRuns(false);
             ShowStatus("Timeout RS232-Line!");
             ttick = 0;
             // Its reply, should it come after all, answers nothing later.
@@ -96,6 +103,7 @@ int CC_BTNRun(int, int, int event, void*, int, int) {
             return 0;
         }
     }
+    StatusScopeRuns(stop_flag == 0);  // a Run nested in this one may still run
     return 0;
 }
 

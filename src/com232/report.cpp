@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace orv {
 
@@ -13,7 +14,28 @@ namespace {
 
 Report* frontEnd = nullptr;
 
+// How the texts that report failures begin (the port open's messages among
+// them), and what the refusals of a file say after its name.
+constexpr const char* FAILURE_STARTS[] = {
+    "error : ",        "read error",   "Timeout",           "< 36 Bytes",    "Transmit error",
+    "Read-back error", "Cannot ",      "Recording stopped", "No correction", "No serial port",
+    "Unknown ",        "Invalid port", "Port is not open",  "RS-232 error",
+};
+constexpr const char* FILE_REFUSALS[] = {": only ", ": element ", ": pair ", " is not a regular file"};
+
 }  // namespace
+
+bool IsFailureStatus(const char* text) {
+    if (text == nullptr)
+        return false;
+    for (const char* start : FAILURE_STARTS)
+        if (std::strncmp(text, start, std::strlen(start)) == 0)
+            return true;
+    for (const char* refusal : FILE_REFUSALS)
+        if (std::strstr(text, refusal) != nullptr)
+            return true;
+    return false;
+}
 
 void SetReport(Report* report) {
     frontEnd = report;

@@ -41,4 +41,9 @@ void ShowStatusF(const char* format, ...) ORV_PRINTF(1, 2);
 // Shows the flash word counter.
 void ShowWordCount(int32_t words);
 
+// Whether a status text reports a failure: a time-out, a reply that is not
+// what was asked for, a frame not sent, a port that cannot be opened, a flash
+// page not written, a file refused or not written, a recording stopped.
+bool IsFailureStatus(const char* text);
+
 }  // namespace orv

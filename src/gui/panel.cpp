@@ -2,6 +2,7 @@
 #include "gui/panel.h"
 
 #include "com232/report.h"
+#include "gui/status.h"
 
 namespace orv {
 
@@ -12,7 +13,7 @@ namespace {
 
 class PanelReport : public Report {
   public:
-    void Status(const char* text) override { SetCtrlVal(panelHandle, TextStatus, text); }
+    void Status(const char* text) override { ShowOnStatusLine(text); }
     void WordCount(int32_t words) override { SetCtrlVal(panelHandle, NumValue, static_cast<int>(words)); }
 };
 
@@ -22,6 +23,7 @@ PanelReport panelReport;
 
 void ReportToPanel() {
     SetReport(&panelReport);
+    SetCtrlAttribute(panelHandle, TextStatus, ATR_MARK_KIND, MARK_ERROR);
 }
 
 }  // namespace orv

@@ -38,13 +38,16 @@ constexpr int TextStatus = 35;
 constexpr int ChkRecord = 36;
 constexpr int BTNSaveChart = 37;
 constexpr int ChkHistory = 38;
+constexpr int BTNDismiss = 39;
+constexpr int BTNStatusHistory = 40;
+constexpr int BTNLineView = 41;
 
 // Set by the start-up, which loads the panel and takes the project directory.
 extern int panelHandle;
 extern std::array<char, MAX_PATHNAME_LEN> proj_dir;
 
-// From now on the core's status texts go to TextStatus and its flash word
-// counter to NumValue.
+// From now on the core's status texts go to TextStatus (through the status
+// line of gui/status.h) and its flash word counter to NumValue.
 void ReportToPanel();
 
 }  // namespace orv

@@ -3,7 +3,9 @@
 // and survives a round trip; the other fields show their words, 0..65535.
 //
 // A field edited since the fields were last in step with the sensor (or the
-// file) is marked, so an operator never takes an edit for the sensor's value.
+// file) is marked "not sent", so an operator never takes an edit for the
+// sensor's value; after a Get, Send or Teach that could not complete, every
+// other field is marked "not confirmed", as the sensor may hold other values.
 #include "gui/panelmap.h"
 
 #include <array>
@@ -33,9 +35,19 @@ constexpr std::array<int, 8> PARAM_FIELDS = {NumPower,      NumPowermode, NumRef
                                              NumHysteresis, NumPolarity,  NumAverage,   NumLinear};
 
 constexpr const char* UNSENT_NOTE = "not sent - edited since the last Get, Send or Teach";
+constexpr const char* UNCONFIRMED_NOTE =
+    "not confirmed - the last Get, Send or Teach did not complete: the sensor may hold another value";
 
 // What each field of PARAM_FIELDS showed when the fields were last in step.
 std::array<int, PARAM_FIELDS.size()> inStep{};
+// A command on the sensor failed since the fields were last in step.
+bool unconfirmed = false;
+
+void Mark(int control, int kind, const char* note) {
+    if (*note != '\0')
+        SetCtrlAttribute(panelHandle, control, ATR_MARK_KIND, kind);
+    SetCtrlAttribute(panelHandle, control, ATR_MARK_TEXT, note);
+}
 
 int Shown(int control) {
     int v = 0;
@@ -74,6 +86,12 @@ void SetPanelValues() {
 void FieldsInStep() {
     for (std::size_t i = 0; i < PARAM_FIELDS.size(); ++i)
         inStep[i] = Shown(PARAM_FIELDS[i]);
+    unconfirmed = false;
+    MarkUnsentEdits();
+}
+
+void FieldsNotConfirmed() {
+    unconfirmed = true;
     MarkUnsentEdits();
 }
 
@@ -81,7 +99,10 @@ int MarkUnsentEdits() {
     int unsent = 0;
     for (std::size_t i = 0; i < PARAM_FIELDS.size(); ++i) {
         const bool edited = Shown(PARAM_FIELDS[i]) != inStep[i];
-        SetCtrlAttribute(panelHandle, PARAM_FIELDS[i], ATR_MARK_TEXT, edited ? UNSENT_NOTE : "");
+        if (edited)
+            Mark(PARAM_FIELDS[i], MARK_PENDING, UNSENT_NOTE);
+        else
+            Mark(PARAM_FIELDS[i], MARK_UNCONFIRMED, unconfirmed ? UNCONFIRMED_NOTE : "");
         unsent += edited ? 1 : 0;
     }
     std::array<char, 64> note{};

@@ -11,9 +11,14 @@ void SetPanelValues();
 // Teach, a loaded file), sent or written, or is the start state. Every mark
 // comes off.
 void FieldsInStep();
+// A Get, Send or Teach could not complete: the sensor may hold other values
+// than the fields show. Every field without an edit is marked "not
+// confirmed" until the fields are in step again.
+void FieldsNotConfirmed();
 // Marks each parameter field whose shown value differs from what it showed
-// when last in step ("not sent"), and the Send button while any is marked.
-// Returns the number of marked fields.
+// when last in step ("not sent"), every other one "not confirmed" after a
+// failed command, and the Send button while any edit is marked. Returns the
+// number of fields marked "not sent".
 int MarkUnsentEdits();
 
 }  // namespace orv

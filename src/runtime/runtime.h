@@ -37,6 +37,12 @@ constexpr int ATR_TRACE_COLOR = 1230;  // trace attribute
 // drawn tinted, the note is its tooltip and heads its accessible description.
 // An empty note takes the flag off. Numeric, text and button controls.
 constexpr int ATR_MARK_TEXT = 3000;
+// How a mark is drawn. A status line's mark belongs to the text it shows:
+// a new text comes unmarked.
+constexpr int ATR_MARK_KIND = 3001;
+constexpr int MARK_PENDING = 0;      // amber face, bold: something not done yet (the default)
+constexpr int MARK_UNCONFIRMED = 1;  // blue face, italic: not confirmed
+constexpr int MARK_ERROR = 2;        // red with an error sign: a failure
 
 // Control style for NewCtrl.
 constexpr int CTRL_TEXT_MSG = 160;
@@ -109,11 +115,33 @@ int NewCtrl(int panel, int style, const char* label, int top, int left);
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
                    int skipCount, int dataType);
-// Saves the chart as a PNG picture at `path`, at the chart's size on the
-// screen (or larger on a high-density screen). 0, or a negative code:
-// FILE_ERR_NOT_FILE when `path` names anything but a regular file,
-// FILE_ERR_WRITE when the file cannot be written.
+// Picture formats of SaveChartImage.
+constexpr int CHART_PNG = 1;
+constexpr int CHART_JPEG = 2;
+constexpr int CHART_BMP = 3;
+constexpr int CHART_SVG = 4;  // where the runtime can draw SVG
+// The format SaveChartImage writes for `path`, named by its suffix in any
+// letter case (.png, .jpg or .jpeg, .bmp, .svg); 0 for any other suffix,
+// which is written as PNG.
+int ChartImageFormat(const char* path);
+// Saves the chart as a picture at `path` in the format its suffix names, at
+// the chart's size on the screen (or larger on a high-density screen). 0, or
+// a negative code: FILE_ERR_NOT_FILE when `path` names anything but a
+// regular file, FILE_ERR_WRITE when the file cannot be written.
 int SaveChartImage(int panel, int control, const char* path);
+
+// Windows of the runtime's own beside the panel, each opened once and
+// raised when asked again; closed with the panel.
+// The status history of a status line: every text it showed, with its time
+// (the newest 1000; a text shown again at once is counted, not repeated),
+// errors marked. The operator can copy it or save it as text.
+int DisplayStatusHistory(int panel, int control);
+// The line view: every frame sent and received on the serial ports with its
+// time, direction, bytes, decoded words and what the program made of it, and
+// the line's events (the newest 16384 entries, from the same source as the
+// line log). The operator can pause it, filter it by order word, copy it and
+// save it as text.
+int DisplayLineView(int panel);
 
 int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
                     const char* title, int buttonLabel, int restrictDirectory, int restrictExtension,

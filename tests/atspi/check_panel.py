@@ -7,6 +7,8 @@ ends with 1 when any failed.
 """
 
 import argparse
+import os
+import signal
 import sys
 import time
 
@@ -25,6 +27,7 @@ CONTROLS = [
     ("Power", SPIN), ("Power mode", SPIN), ("Reference", SPIN), ("Tolerance", SPIN),
     ("Hysteresis", SPIN), ("Polarity", SPIN), ("Average", SPIN), ("Linear", SPIN), ("Value", SPIN),
     ("Status", TEXT), ("Reference output", LABEL), ("Tolerance window", LABEL), ("Chart", CHART),
+    ("Dismiss", PUSH), ("Status history", PUSH), ("Line view", PUSH),
 ]
 LAMPS = ("Reference output", "Tolerance window")
 
@@ -98,6 +101,10 @@ class Window:
     def dialog(self, title):
         return next((c for c in self.app if c is not None and c.getRoleName() == DIALOG and c.name == title), None)
 
+    def window(self, title):
+        """A window of the program's own beside the panel, by its title."""
+        return next((c for c in self.app if c is not None and c.name == title and c.getRoleName() != DIALOG), None)
+
     def press(self, node):
         """The control's click action as a screen reader's "activate" does it.
         A pressed push button shows itself down for a moment and clicks when
@@ -170,6 +177,25 @@ def check_buttons(w):
         check(w.wait(lambda: checked(history) == on), f"History switches {'on' if on else 'off'}")
 
 
+def check_windows(w):
+    """The status history and the line view open from the panel, and every
+    control in them has a name."""
+    for button, title, content in (("Status history", "Status history", "Status messages"),
+                                   ("Line view", "Line view", "Frames")):
+        w.press(w.control(button, PUSH))
+        window = w.wait(lambda: w.window(title))
+        if not check(window is not None, f"{button} opens the window \"{title}\""):
+            continue
+        names = {n.name for n in w.nodes(window)}
+        check({content, "Copy", "Save"} <= names, f"\"{title}\" shows {content}, Copy and Save", str(sorted(names)))
+        items = w.wait(lambda: [n for n in w.nodes(window) if n.getRoleName() in ("table cell", "list item")
+                                and n.name], WAIT_S)
+        check(bool(items), f"\"{title}\" lists entries")
+        if title == "Status history":
+            check(any(n.name == "Echo Check - Line Ok!" for n in items), "the history holds the line check",
+                  str([n.name for n in items][:6]))
+
+
 def check_scope(w):
     run, stop, value = w.control("Run", PUSH), w.control("Stop", PUSH), w.control("Value", SPIN)
     lamps = {name: w.control(name, LABEL) for name in LAMPS}
@@ -205,18 +231,56 @@ def check_unsent(w):
     check(w.wait(lambda: not marked(field) and not marked(send), WAIT_S), "after Send neither says \"not sent\"")
 
 
+def sensitive(node):
+    return node.getState().contains(pyatspi.STATE_SENSITIVE)
+
+
+def check_failure(w, sensor_pid):
+    """A Get the sensor does not answer (its process stopped): the status line
+    says "error", the fields "not confirmed", Dismiss takes the error off; a
+    Get that completes takes the fields' marks off."""
+    get, dismiss, status = w.control("Get", PUSH), w.control("Dismiss", PUSH), w.control("Status", TEXT)
+    field = w.control("Power", SPIN)
+    check(not sensitive(dismiss), "Dismiss is dimmed while no error is shown")
+    os.kill(sensor_pid, signal.SIGSTOP)
+    try:
+        w.press(get)
+        check(w.wait(lambda: w.status() == "Timeout RS232-Line!", WAIT_S), "a Get without answer times out",
+              repr(w.status()))
+    finally:
+        os.kill(sensor_pid, signal.SIGCONT)
+    check(w.wait(lambda: status.description.startswith("error")), "the status line's description starts with "
+          "\"error\"", repr(status.description))
+    check(w.wait(lambda: field.description.startswith("not confirmed")), "a field's description starts with "
+          "\"not confirmed\"", repr(field.description))
+    check(w.wait(lambda: sensitive(dismiss)), "Dismiss can be pressed while the error is shown")
+    w.press(dismiss)
+    check(w.wait(lambda: w.status() == "" and not status.description.startswith("error")),
+          "Dismiss takes the error off the status line", repr(w.status()))
+    check(w.wait(lambda: not sensitive(dismiss)), "Dismiss is dimmed again")
+    w.press(get)
+    check(w.wait(lambda: w.status() == "Line Ok!" and not field.description.startswith("not confirmed"), WAIT_S),
+          "a Get that completes takes \"not confirmed\" off", f"{w.status()!r} {field.description!r}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--pid", type=int, required=True, help="process id of the running program")
-    w = Window(parser.parse_args().pid)
+    parser.add_argument("--sensor-pid", type=int, help="process id of the simulated sensor, stopped for a while "
+                        "to check how a failure is shown")
+    args = parser.parse_args()
+    w = Window(args.pid)
     try:
         if not check(w.connect(), "the window is on the accessibility bus"):
             return 1
         check_names(w)
         if not failed:  # the drives below need every control
             check_buttons(w)
+            check_windows(w)
             check_scope(w)
             check_unsent(w)
+            if args.sensor_pid:
+                check_failure(w, args.sensor_pid)
     except ProgramGone:
         check(False, "the program keeps running")
     print(f"\n{len(failed)} check(s) failed" + "".join(f"\n  - {f}" for f in failed))

@@ -105,7 +105,7 @@ wait_for 10 "kxsim made no link $work/kx1: $(cat "$work/kxsim.log")" test -e "$w
 ) >"$work/program.log" 2>&1 &
 program_pid=$!
 
-"$python" "$here/check_panel.py" --pid "$program_pid"
+"$python" "$here/check_panel.py" --pid "$program_pid" --sensor-pid "$sim_pid"
 
 # The program must end cleanly on SIGTERM, also after being driven over the bus.
 kill -TERM "$program_pid"

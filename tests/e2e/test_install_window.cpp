@@ -134,11 +134,11 @@ TEST_F(KeyboardWindow, TabReachesEveryControlInReadingOrder) {
     ASSERT_TRUE(rt_test::WaitUntil([&] { return ControlOfFocus(panel()) == orv::DropDCom; }, 2000));
 
     const std::vector<int> expected = {
-        orv::DropDCom,     orv::RBTRam,       orv::RBTEeprom,    orv::RBTFile,       orv::NumPower,
-        orv::NumPowermode, orv::NumReference, orv::NumTolerance, orv::NumHysteresis, orv::NumPolarity,
-        orv::NumAverage,   orv::NumLinear,    orv::BTNGet,       orv::BTNSend,       orv::ButtonTeach,
-        orv::BTNRun,       orv::BTNStop,      orv::NumValue,     orv::ChkRecord,     orv::ChkHistory,
-        orv::BTNSaveChart, orv::StripChart,   orv::TextStatus};
+        orv::DropDCom,     orv::RBTRam,       orv::RBTEeprom,    orv::RBTFile,          orv::NumPower,
+        orv::NumPowermode, orv::NumReference, orv::NumTolerance, orv::NumHysteresis,    orv::NumPolarity,
+        orv::NumAverage,   orv::NumLinear,    orv::BTNGet,       orv::BTNSend,          orv::ButtonTeach,
+        orv::BTNRun,       orv::BTNStop,      orv::NumValue,     orv::ChkRecord,        orv::ChkHistory,
+        orv::BTNSaveChart, orv::StripChart,   orv::TextStatus,   orv::BTNStatusHistory, orv::BTNLineView};
     std::vector<int> visited{orv::DropDCom};
     for (int step = 0; step < 40; ++step) {
         QWidget* f = QApplication::focusWidget();

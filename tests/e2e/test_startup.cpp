@@ -43,6 +43,25 @@ class StartupNoPort : public orv_test::App {
     std::string Port1Device() override { return "/nonexistent/ttyORV0"; }
 };
 
+// Port 1 named by paths relative to the directory the program starts in.
+class StartupRelativePort : public orv_test::App {
+  protected:
+    fs::path dir = fs::temp_directory_path() / ("orv-relative-" + std::to_string(getpid()));
+    void BeforeStartUp() override {
+        fs::create_directories(dir / "runs");
+        fs::create_symlink(sensor->devicePath(), dir / "runs" / "tty");
+        fs::create_symlink(sensor->devicePath(), dir / "kx1");
+        ASSERT_EQ(0, chdir(dir.c_str()));
+        setenv("ORVANSCOPE_COM1", "runs/tty", 1);
+        setenv("ORVANSCOPE_COM2", "kx1", 1);
+    }
+    void TearDown() override {
+        App::TearDown();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
 }  // namespace
 
 TEST_F(Startup, EchoFrameCarriesTheDefaultsAndTheLineIsOk) {
@@ -91,6 +110,17 @@ TEST_F(StartupNoPort, MissingPortShowsDriverMessageAndPanelStaysUsable) {
     rt_test::Click(panel(), BTNGet);
     EXPECT_EQ(Status(), (std::vector<std::string>{"Receive...", "Timeout RS232-Line!"}));
     EXPECT_EQ(rt_test::Int(panel(), NumPower), 250);
+}
+
+// Taken from the start directory even after the working directory changed; a
+// bare name too, when the start directory holds it.
+TEST_F(StartupRelativePort, APathRelativeToTheStartDirectoryNamesThePort) {
+    EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+    EXPECT_EQ(std::string(ComPortDevice(1)), (dir / "runs" / "tty").string());
+    ASSERT_EQ(0, chdir("/"));
+    rt_test::ChooseRing(panel(), DropDCom, 1);  // port 2: "kx1"
+    EXPECT_EQ(Status().back(), "Echo Check - Line Ok!");
+    EXPECT_EQ(std::string(ComPortDevice(2)), (dir / "kx1").string());
 }
 
 TEST_F(Startup, CloseEventEndsTheEventLoopWithZero) {

@@ -171,32 +171,49 @@ TEST_F(Record, CancelOrAFailingDiskLeavesRecordOffAndTheScopeRunningAndSaveChart
     small.rlim_cur = 400;
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
     std::size_t atFailure = 0;
+    std::string stayed;  // the status line half a second of samples later
     std::function<void()> poll = [&] {
-        if (Checked(orv::ChkRecord) == 0)
+        if (Checked(orv::ChkRecord) == 0) {
             atFailure = sensor->framesReceived();
-        else
+            rt_test::After(500, [&] { stayed = rt_test::Text(panel(), orv::TextStatus); });
+        } else {
             rt_test::After(50, poll);
+        }
     };
     const long requests = Run(4000, [&] { rt_test::After(50, poll); });
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(Shown("Recording stopped - cannot write full.csv"), 1);
+    EXPECT_EQ(stayed, "Recording stopped - cannot write full.csv");
     EXPECT_FALSE(orv::Recording());
     ASSERT_GT(atFailure, 0u);
     EXPECT_GT(requests, 100);
     EXPECT_GT(sensor->framesReceived() - atFailure, 50u);  // the scope measured on
 
-    // Save chart: a PNG picture where the dialog says.
-    rt_test::AnswerNextFileDialog(Path("chart.png"));
-    rt_test::Click(panel(), orv::BTNSaveChart);
+    // Save chart: the format the name asks for, where the dialog says; a
+    // name without a known suffix gets ".png" (this runtime draws no SVG).
+    auto magic = [this](const std::string& name, std::size_t n) {
+        std::ifstream in(Path(name), std::ios::binary);
+        std::string head(n, '\0');
+        in.read(head.data(), static_cast<std::streamsize>(n));
+        return head;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"chart.png", "chart.png"}, {"chart.jpg", "chart.jpg"},     {"chart.BMP", "chart.BMP"},
+        {"chart", "chart.png"},     {"chart.dat", "chart.dat.png"}, {"chart.svg", "chart.svg.png"}};
+    for (const auto& [asked, written] : cases) {
+        rt_test::AnswerNextFileDialog(Path(asked));
+        rt_test::Click(panel(), orv::BTNSaveChart);
+        EXPECT_EQ(Shown(written + " saved"), 1) << asked;
+    }
     const auto dialog = rt_test::LastFileDialog();
     EXPECT_EQ(dialog.title, "Save chart");
     EXPECT_EQ(dialog.directory, proj);
+    EXPECT_EQ(dialog.filter, "*.png;*.jpg;*.jpeg;*.bmp;*.svg");
     EXPECT_TRUE(std::regex_match(dialog.defaultFile, std::regex(R"(KXscope-\d{8}-\d{6}\.png)")));
-    EXPECT_EQ(Shown("chart.png saved"), 1);
-    std::ifstream in(Path("chart.png"), std::ios::binary);
-    std::string magic(8, '\0');
-    in.read(magic.data(), 8);
-    EXPECT_EQ(magic, "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(magic("chart.png", 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(magic("chart.dat.png", 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(magic("chart.jpg", 3), "\xFF\xD8\xFF");
+    EXPECT_EQ(magic("chart.BMP", 2), "BM");
 }

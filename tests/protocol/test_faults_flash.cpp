@@ -6,7 +6,7 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
-#include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,11 +38,7 @@ class FlashProgramming : public Faulty {
         // The project directory is the working directory at start-up.
         ASSERT_TRUE(dir.isValid());
         ASSERT_EQ(0, chdir(dir.path().toLocal8Bit().constData()));
-        // Table entry i is 3·i + 1: positions in order, values rising.
-        std::ofstream out(Path("KXconfig.dat"));
-        for (int group = 0; group < 3; ++group)
-            for (int j = 0; j < 1024; ++j)
-                out << (group == 0 ? 3 * j + 1 : group == 1 ? j : 0) << (j % 16 == 15 ? "\n" : " ");
+        orv_test::WriteRisingCorrSource(Path("KXconfig.dat"));
     }
     void SetUp() override {
         Faulty::SetUp();

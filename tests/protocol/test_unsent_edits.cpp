@@ -19,6 +19,11 @@ namespace {
 class UnsentEdits : public orv_test::App {
   protected:
     bool Marked(int field) { return rt_test::Mark(panel(), field).rfind("not sent", 0) == 0; }
+    bool Unconfirmed(int field) {
+        int kind = -1;
+        GetCtrlAttribute(panel(), field, ATR_MARK_KIND, &kind);
+        return rt_test::Mark(panel(), field).rfind("not confirmed", 0) == 0 && kind == MARK_UNCONFIRMED;
+    }
     std::string SendMark() { return rt_test::Mark(panel(), orv::BTNSend); }
     bool StatusShows(const std::string& text) {
         return rt_test::WaitUntil([&] { return rt_test::Text(panel(), orv::TextStatus) == text; }, 5000);
@@ -61,16 +66,43 @@ TEST_F(UnsentEdits, AreMarkedUntilSendGetOrTeachPutsTheFieldsInStep) {
     EXPECT_FALSE(Marked(NumHysteresis));
     EXPECT_EQ("", SendMark());
 
-    // An edit that did not go out stays marked.
+    // An edit that did not go out stays marked, the other fields are not
+    // confirmed, and "Transmit..." stands as a failure.
     rt_test::EnterNumber(panel(), NumAverage, 4);
     CloseCom(com);
     rt_test::Click(panel(), BTNSend);
     EXPECT_EQ(rt_test::Text(panel(), TextStatus), "Transmit...");
+    EXPECT_EQ(rt_test::Mark(panel(), TextStatus), "error");
     EXPECT_TRUE(Marked(NumAverage));
+    EXPECT_TRUE(Unconfirmed(NumReference));
+    EXPECT_EQ("1 edited field not sent", SendMark());
     rt_test::Click(panel(), ButtonTeach);
     ASSERT_TRUE(StatusShows("< 36 Bytes!"));
     EXPECT_TRUE(Marked(NumAverage));
+    EXPECT_TRUE(Unconfirmed(NumPower));
     EXPECT_EQ(4, rt_test::Int(panel(), NumAverage));
+}
+
+// A Get without an answer shows the values held before; the sensor may hold
+// others, so every field says so until a Get completes.
+TEST_F(UnsentEdits, AGetWithoutAnswerLeavesEveryFieldNotConfirmedUntilOneCompletes) {
+    using namespace orv;
+    rt_test::EnterNumber(panel(), NumTolerance, 99);
+    sensor->setSilent(true);
+    rt_test::Click(panel(), BTNGet);
+    ASSERT_TRUE(StatusShows("Timeout RS232-Line!"));
+    EXPECT_EQ(128, rt_test::Int(panel(), NumTolerance));  // the value held, as before the edit
+    for (int field : {NumPower, NumTolerance, NumReference, NumLinear})
+        EXPECT_TRUE(Unconfirmed(field)) << field;
+    EXPECT_EQ("", SendMark());
+    rt_test::EnterNumber(panel(), NumReference, 640);  // an edit is "not sent" first
+    EXPECT_TRUE(Marked(NumReference));
+
+    sensor->setSilent(false);
+    rt_test::Click(panel(), BTNGet);
+    ASSERT_TRUE(rt_test::WaitUntil([&] { return rt_test::Int(panel(), NumReference) == 512; }, 5000));
+    for (int field : {NumPower, NumTolerance, NumReference, NumLinear})
+        EXPECT_EQ("", rt_test::Mark(panel(), field)) << field;
 }
 
 // With the file target a written file puts the fields in step, and so does a

@@ -1,6 +1,7 @@
 #include "support/app_fixture.h"
 
 #include <cstdlib>
+#include <fstream>
 
 #include "OrvanscopeV10/OrvanscopeV10.h"
 #include "runtime/runtime.h"
@@ -52,6 +53,13 @@ kxsim::Options LineOptions(kxsim::Options options) {
 bool ForeignSensor() {
     const char* sensor = std::getenv("ORV_TEST_SENSOR");
     return sensor != nullptr && std::string(sensor) == "foreign";
+}
+
+void WriteRisingCorrSource(const std::string& path) {
+    std::ofstream out(path);
+    for (int group = 0; group < 3; ++group)
+        for (int j = 0; j < 1024; ++j)
+            out << (group == 0 ? 3 * j + 1 : group == 1 ? j : 0) << (j % 16 == 15 ? "\n" : " ");
 }
 
 std::uint16_t ReplySync() {

@@ -23,6 +23,10 @@ int LoadMainPanel();
 // A 36-byte frame as the program would send it.
 kxsim::Frame Frame(std::uint16_t sync, std::uint16_t order, const kxsim::Block& words);
 
+// Writes a correction source (KXconfig.dat) to `path` whose table entry i is
+// 3·i + 1: positions in order, values rising.
+void WriteRisingCorrSource(const std::string& path);
+
 // Whether the tests run on the memory runtime.
 #ifdef ORV_TEST_MEMORY_RUNTIME
 constexpr bool kMemoryRuntime = true;

@@ -2,8 +2,6 @@
 // real input events, with a small callback table that records what arrives.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -19,7 +17,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -66,14 +63,15 @@ int RecordPanel(int, int event, void*, int, int) {
 }
 
 const CallbackEntry kTable[] = {
-    {"CC_PANEL", nullptr, RecordPanel},       {"CC_Timer50ms", RecordCtrl, nullptr},
-    {"CC_RBTRam", RecordCtrl, nullptr},       {"CC_RBTEeprom", RecordCtrl, nullptr},
-    {"CC_RBTFile", RecordCtrl, nullptr},      {"CC_DropDCom", RecordCtrl, nullptr},
-    {"CC_BTNGet", RecordCtrl, nullptr},       {"CC_BTNSend", RecordCtrl, nullptr},
-    {"CC_ButtonTeach", RecordCtrl, nullptr},  {"CC_BTNRun", RecordCtrl, nullptr},
-    {"CC_BTNStop", RecordCtrl, nullptr},      {"CC_ChkRecord", RecordCtrl, nullptr},
-    {"CC_BTNSaveChart", RecordCtrl, nullptr}, {"CC_ChkHistory", RecordCtrl, nullptr},
-    {"CC_ParamField", RecordCtrl, nullptr},
+    {"CC_PANEL", nullptr, RecordPanel},           {"CC_Timer50ms", RecordCtrl, nullptr},
+    {"CC_RBTRam", RecordCtrl, nullptr},           {"CC_RBTEeprom", RecordCtrl, nullptr},
+    {"CC_RBTFile", RecordCtrl, nullptr},          {"CC_DropDCom", RecordCtrl, nullptr},
+    {"CC_BTNGet", RecordCtrl, nullptr},           {"CC_BTNSend", RecordCtrl, nullptr},
+    {"CC_ButtonTeach", RecordCtrl, nullptr},      {"CC_BTNRun", RecordCtrl, nullptr},
+    {"CC_BTNStop", RecordCtrl, nullptr},          {"CC_ChkRecord", RecordCtrl, nullptr},
+    {"CC_BTNSaveChart", RecordCtrl, nullptr},     {"CC_ChkHistory", RecordCtrl, nullptr},
+    {"CC_ParamField", RecordCtrl, nullptr},       {"CC_BTNDismiss", RecordCtrl, nullptr},
+    {"CC_BTNStatusHistory", RecordCtrl, nullptr}, {"CC_BTNLineView", RecordCtrl, nullptr},
 };
 
 class RuntimePanel : public ::testing::Test {
@@ -313,13 +311,16 @@ TEST_F(RuntimePanel, PressActionOfEveryButtonActsLikeAClick) {
             continue;
         ++buttons;
         g_events.clear();
+        SetCtrlAttribute(panel, id, ATR_DIMMED, 0);  // Dismiss is dimmed until a failure shows
         rt_test::PressAction(panel, id);
         if (c.kind == orv_rt::Kind::Radio)
             EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_VALUE_CHANGED}, {id, EVT_COMMIT}})) << id;
         else
             EXPECT_EQ(g_events, Seq({{id, EVT_LEFT_CLICK}, {id, EVT_COMMIT}})) << id;
     }
-    EXPECT_EQ(buttons, 11);  // Get, Send, Teach, Run, Stop, Save chart, Record, History, 3 targets
+    // Get, Send, Teach, Run, Stop, Save chart, Record, History, 3 targets,
+    // Dismiss, the status history and the line view.
+    EXPECT_EQ(buttons, 14);
 
     g_onEvent = [&](int control, int event) {
         if (control == BTNRun && event == EVT_LEFT_CLICK)
@@ -354,26 +355,6 @@ TEST_F(RuntimePanel, TypedNumberIsTakenBeforeTheClickedCommand) {
 
 // A mark tints the control and is its tooltip and the head of its accessible
 // description; taken off, the control is as it was.
-TEST_F(RuntimePanel, MarkFlagsAControlAndComesOffWithoutATrace) {
-    using namespace orv;
-    QWidget* field = Widget(NumReference);
-    const QString description = field->accessibleDescription();
-    const QColor face = field->palette().color(QPalette::Base);
-    ASSERT_EQ(0, SetCtrlAttribute(panel, NumReference, ATR_MARK_TEXT, "not sent"));
-    EXPECT_TRUE(field->accessibleDescription().startsWith("not sent"))
-        << field->accessibleDescription().toStdString();
-    EXPECT_TRUE(field->accessibleDescription().endsWith(description));
-    EXPECT_TRUE(field->toolTip().startsWith("not sent"));
-    EXPECT_NE(face, field->palette().color(QPalette::Base));
-    EXPECT_EQ("not sent", rt_test::Mark(panel, NumReference));
-    SetCtrlAttribute(panel, NumReference, ATR_MARK_TEXT, "");
-    EXPECT_EQ(description, field->accessibleDescription());
-    EXPECT_EQ(face, field->palette().color(QPalette::Base));
-    EXPECT_TRUE(field->toolTip().isEmpty());
-    EXPECT_FALSE(field->font().bold());
-    EXPECT_EQ(orv_rt::ERR_BAD_ATTRIBUTE, SetCtrlAttribute(panel, StripChart, ATR_MARK_TEXT, "x"));
-}
-
 TEST_F(RuntimePanel, DimmedControlsDeliverNothing) {
     using namespace orv;
     for (int c : {BTNRun, RBTFile, DropDCom, NumPower})
@@ -554,19 +535,6 @@ TEST_F(RuntimePanel, StripChartScrollsKeepingPointsPerScreenInOrder) {
     EXPECT_LT(PlotStripChart(panel, orv::NumPower, ints, 3, 0, 0, TYPE_INT), 0);
 }
 
-TEST_F(RuntimePanel, StatusLineTextIsShownRecordedAndReadBackTruncated) {
-    rt_test::TakeStatusHistory();
-    SetCtrlVal(panel, orv::TextStatus, "InitVars");
-    SetCtrlVal(panel, orv::TextStatus, "Timeout RS232-Line!");
-    EXPECT_EQ(rt_test::TakeStatusHistory(), (std::vector<std::string>{"InitVars", "Timeout RS232-Line!"}));
-    EXPECT_EQ(rt_test::Text(panel, orv::TextStatus), "Timeout RS232-Line!");
-    char small[8];
-    std::memset(small, 'X', sizeof small);
-    EXPECT_EQ(GetCtrlValText(panel, orv::TextStatus, small, 5), 0);
-    EXPECT_STREQ(small, "Time");
-    EXPECT_EQ(small[5], 'X');
-}
-
 TEST_F(RuntimePanel, InfoLabelsSitInTheHeaderBandClearOfEveryControl) {
     struct Info {
         const char* text;
@@ -709,58 +677,6 @@ TEST_F(RuntimePanel, ProjectDirIsTheStartDirectoryAndLongPathsAreRefused) {
     EXPECT_EQ(buf[0], '\0');
     for (std::size_t i = 1; i < buf.size(); ++i)
         ASSERT_EQ(buf[i], 'X');
-}
-
-// Counts the paint events that reach a widget.
-class PaintCounter : public QObject {
-  public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* ev) override {
-        if (ev->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
-TEST_F(RuntimePanel, ValuesArePaintedBeforeTheProgramBlocks) {
-    rt_test::Pump(50);
-    char buf[4];
-    for (int ctrl : {orv::NumValue, orv::LedREF, orv::TextStatus}) {
-        PaintCounter counter;
-        QWidget* w = Widget(ctrl);
-        w->installEventFilter(&counter);
-        for (QWidget* child : w->findChildren<QWidget*>())
-            child->installEventFilter(&counter);
-        if (ctrl == orv::TextStatus)
-            SetCtrlVal(panel, ctrl, "Writing flash");
-        else
-            SetCtrlVal(panel, ctrl, 1);
-        // No event processing in between: the program blocks right away, in a
-        // wait or in a serial read (here on a port that is not open).
-        if (ctrl == orv::LedREF)
-            ComRd(7, buf, 1);
-        else
-            Delay(0.001);
-        EXPECT_GT(counter.paints, 0) << ctrl;
-    }
-    EXPECT_EQ(rt_test::Int(panel, orv::LedREF), 1);
-    EXPECT_EQ(Widget(orv::LedREF)->accessibleDescription(), "on");
-}
-
-TEST_F(RuntimePanel, StatusHistoryKeepsOnlyTheNewestTexts) {
-    // A scope running for hours shows a status text per reply: the record kept
-    // for inspection must not grow without bound.
-    rt_test::TakeStatusHistory();
-    char text[32];
-    for (int i = 0; i < 20000; ++i) {
-        std::snprintf(text, sizeof text, "reply %d", i);
-        SetCtrlVal(panel, orv::TextStatus, text);
-    }
-    const std::vector<std::string> h = rt_test::TakeStatusHistory();
-    EXPECT_LE(h.size(), 8192u);
-    EXPECT_GE(h.size(), 4096u);
-    ASSERT_FALSE(h.empty());
-    EXPECT_EQ(h.back(), "reply 19999");
 }
 
 }  // namespace

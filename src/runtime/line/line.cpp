@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 #include "runtime/core/core_internal.h"
+#include "runtime/line/linelog.h"
 #include "runtime/rtcore.h"
 
 namespace orv_line {
@@ -75,6 +78,23 @@ int OpenFailure(int port, const std::string& device, int code, const std::string
     if (ValidPort(port))
         openFailures[static_cast<std::size_t>(port)] = why;
     return code;
+}
+
+// A device named by a path relative to the directory the program was started
+// in (the project directory): "runs/tty". A bare name is taken from there
+// when that directory holds it, and is otherwise the system's device name
+// (ttyUSB0 for /dev/ttyUSB0, COM5).
+std::string FromStartDirectory(const std::string& device) {
+    if (device.empty() || device.front() == '/' || std::filesystem::path(device).is_absolute())
+        return device;
+    std::array<char, MAX_PATHNAME_LEN> dir{};
+    if (GetProjectDir(dir.data()) < 0 || dir[0] == '\0')
+        return device;
+    const std::string path = std::string(dir.data()) + '/' + device;
+    std::error_code ec;
+    if (device.find('/') != std::string::npos || std::filesystem::exists(path, ec))
+        return path;
+    return device;
 }
 
 bool RxActive(const Port& p) {
@@ -240,6 +260,7 @@ void Note(const std::string& line) {
 }
 
 void Note(int port, const std::string& text) {
+    RecordEvent(port, text);
     if (face::LogOn())
         face::Log("COM" + std::to_string(port) + ' ' + text);
 }
@@ -247,7 +268,7 @@ void Note(int port, const std::string& text) {
 std::string EnvDevice(int port) {
     const std::string name = "ORVANSCOPE_COM" + std::to_string(port);
     const char* value = std::getenv(name.c_str());
-    return value ? std::string(value) : std::string();
+    return value ? FromStartDirectory(value) : std::string();
 }
 
 }  // namespace orv_line
@@ -397,7 +418,7 @@ int ComWrt(int port, const char* buffer, int count) {
     }
     // Whole frames are written to the log by the program with what they are
     // (the request's number); the runtime notes only what went wrong.
-    if (face::LogOn() && written < count)
+    if (written < count)
         Note(port, "tx " + Hex(buffer, static_cast<std::size_t>(written)) +
                        Short(static_cast<std::size_t>(written), count, ""));
     if (written == 0 && p->dead)
@@ -427,7 +448,7 @@ int ComRd(int port, char* buffer, int count) {
     p->in.erase(p->in.begin(), p->in.begin() + static_cast<long>(got));
     // What came is written to the log by the program, with what it made of
     // it (a reply, noise, ...); the runtime notes only a line that has gone.
-    if (face::LogOn() && p->dead && got < want)
+    if (p->dead && got < want)
         Note(port,
              "rx " + (got ? Hex(buffer, got) : std::string("nothing")) + Short(got, count, ", device lost"));
     if (got == 0)
@@ -447,40 +468,14 @@ int GetInQLen(int port) {
 }
 
 void LineLogVerdict(int port, int verdict, const char* bytes, int count, unsigned request) {
+    RecordFrame(port, verdict, bytes, count, request);
     if (!face::LogOn())
         return;
-    const std::string req = std::to_string(request);
-    std::string what;
-    switch (verdict) {
-        case LINE_REPLY:
-            what = "rx reply to #" + req;
-            break;
-        case LINE_NOTIFIED:
-            what = "rx taken by the notification";
-            break;
-        case LINE_LATE:
-            what = "rx late reply to #" + req + ", dropped";
-            break;
-        case LINE_NOISE:
-            what = "rx noise, " + std::to_string(count) + " bytes dropped";
-            break;
-        case LINE_AMBIGUOUS:
-            what = "rx no whole frames, " + std::to_string(count) + " bytes dropped";
-            break;
-        case LINE_CUT:
-            what = "rx frame cut short, " + std::to_string(count) + " bytes dropped";
-            break;
-        case LINE_REQUEST:
-            what = "tx request #" + req;
-            break;
-        default:
-            what = "verdict " + std::to_string(verdict);
-            break;
-    }
+    std::string what = std::string(Direction(verdict)) + ' ' + VerdictText(verdict, count, request);
     const int shown = bytes != nullptr ? std::clamp(count, 0, 36) : 0;
     if (shown > 0)
         what += ": " + Hex(bytes, static_cast<std::size_t>(shown)) + (shown < count ? " ..." : "");
-    Note(port, what);
+    face::Log("COM" + std::to_string(port) + ' ' + what);
 }
 
 const char* ComOpenFailureReason(int port) {

@@ -15,7 +15,8 @@
 //   underneath at the next event processing, until the program closes the
 //   port or the face opens it again on its returned device (Reopen; the
 //   callback hears COM_EVT_REOPENED from the event processing).
-// - Every line of the line log goes through Note, the same for every face.
+// - Every line of the line log goes through Note, the same for every face,
+//   and is kept in memory for the line view (linelog.h), log on or off.
 #pragma once
 
 #include <cstddef>
@@ -80,7 +81,9 @@ bool NoteShown();
 // A line of the line log: "COMn <text>", or a whole line.
 void Note(int port, const std::string& text);
 void Note(const std::string& line);
-std::string EnvDevice(int port);  // ORVANSCOPE_COM<port>, "" when not set
+// ORVANSCOPE_COM<port>, a relative path taken from the directory the program
+// was started in; "" when not set.
+std::string EnvDevice(int port);
 
 // --- What each face provides (ports 1..MAX_COM_PORTS) -----------------------
 namespace face {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "runtime/files/panelfile.h"
+#include "runtime/line/linelog.h"
 #include "runtime/model/panel_model.h"
 
 namespace orv_rt {
@@ -142,7 +143,43 @@ int SetChartAttribute(Control& c, int attribute, int value) {
     return 0;
 }
 
+// A text put on a status line: kept in its history, a repeat of the newest
+// entry counted in it (unless that entry was an error). A new text comes
+// unmarked: the mark was the old text's.
+void AddToHistory(Control& c) {
+    c.mark.clear();
+    if (c.text.empty())
+        return;
+    const std::int64_t now = orv_line::WallMs();
+    if (!c.history.empty() && c.history.back().text == c.text && !c.history.back().error) {
+        ++c.history.back().count;
+        c.history.back().lastMs = now;
+        return;
+    }
+    c.history.push_back({++c.historyAdded, now, now, c.text, 1, false});
+    while (c.history.size() > kStatusHistoryKept)
+        c.history.pop_front();
+}
+
+std::string Lower(std::string t) {
+    for (char& ch : t)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    return t;
+}
+
 }  // namespace
+
+std::string StatusEntryLine(const StatusEntry& e) {
+    std::string line = orv_line::ClockText(e.firstMs) + '\t' + (e.error ? "error" : "") + '\t' + e.text;
+    if (e.count > 1)
+        line += "\t" + std::to_string(e.count) + " times, last " + orv_line::ClockText(e.lastMs);
+    return line;
+}
+
+std::string StatusHistoryHeader() {
+    return "time\t\tmessage\trepeated";
+}
 
 }  // namespace orv_rt
 
@@ -193,8 +230,10 @@ int SetCtrlVal(int panel, int control, const char* text) {
     if (c->kind != Kind::Text && c->kind != Kind::TextMsg)
         return ERR_BAD_CONTROL;
     c->text = text ? text : "";
-    if (c->statusLine)
+    if (c->statusLine) {
         RecordStatus(c->text);
+        AddToHistory(*c);
+    }
     Show(panel, *c, SHOW_TEXT);
     return 0;
 }
@@ -232,6 +271,15 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         case ATR_TEXT_BGCOLOR:
             c->bgColor = value & 0xFFFFFF;
             break;
+        case ATR_MARK_KIND:
+            if (!Markable(c->kind))
+                return ERR_BAD_ATTRIBUTE;
+            if (value < MARK_PENDING || value > MARK_ERROR)
+                return ERR_BAD_VALUE;
+            if (c->markKind == value)
+                return 0;
+            c->markKind = value;
+            break;
         case ATR_TEXT_POINT_SIZE:
             // Panel coordinates are pixels, and so are text sizes: a size is
             // the font's pixel height, so that texts placed a size apart on
@@ -255,6 +303,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value) {
         if (!Markable(c->kind))
             return ERR_BAD_ATTRIBUTE;
         const std::string note = value ? value : "";
+        // The history keeps a status text marked as an error as such, also
+        // once the mark is taken off.
+        if (c->statusLine && !note.empty() && !c->history.empty() && c->history.back().text == c->text)
+            c->history.back().error = true;
         if (note == c->mark)
             return 0;
         c->mark = note;
@@ -311,6 +363,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
         case ATR_TEXT_POINT_SIZE:
             *value = c->pixelSize;
             return 0;
+        case ATR_MARK_KIND:
+            *value = c->markKind;
+            return Markable(c->kind) ? 0 : ERR_BAD_ATTRIBUTE;
         default:
             return ERR_BAD_ATTRIBUTE;
     }
@@ -375,6 +430,25 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
     return 0;
 }
 
+int ChartImageFormat(const char* path) {
+    if (!path)
+        return 0;
+    const std::string name = path;
+    const std::size_t dot = name.find_last_of("./\\");
+    if (dot == std::string::npos || name[dot] != '.')
+        return 0;
+    const std::string suffix = Lower(name.substr(dot + 1));
+    if (suffix == "png")
+        return CHART_PNG;
+    if (suffix == "jpg" || suffix == "jpeg")
+        return CHART_JPEG;
+    if (suffix == "bmp")
+        return CHART_BMP;
+    if (suffix == "svg" && face::DrawsSvg())
+        return CHART_SVG;
+    return 0;
+}
+
 int SaveChartImage(int panel, int control, const char* path) {
     Control* c = nullptr;
     if (int rc = StatusOf(panel, control, &c); rc < 0)
@@ -383,8 +457,27 @@ int SaveChartImage(int panel, int control, const char* path) {
         return ERR_BAD_CONTROL;
     if (!path || !path[0])
         return ERR_BAD_VALUE;
-    std::string png;
-    if (!face::ChartPicture(*FindPanel(panel), *c, &png))
+    const int format = ChartImageFormat(path);
+    std::string picture;
+    if (!face::ChartPicture(*FindPanel(panel), *c, format ? format : CHART_PNG, &picture))
         return FILE_ERR_WRITE;
-    return ReplaceFile(path, png);
+    return ReplaceFile(path, picture);
+}
+
+int DisplayStatusHistory(int panel, int control) {
+    Control* c = nullptr;
+    if (int rc = StatusOf(panel, control, &c); rc < 0)
+        return rc;
+    if (!c->statusLine)
+        return ERR_BAD_CONTROL;
+    face::ShowStatusHistory(*FindPanel(panel), *c);
+    return 0;
+}
+
+int DisplayLineView(int panel) {
+    Panel* p = FindPanel(panel);
+    if (!p)
+        return ERR_BAD_PANEL;
+    face::ShowLineView(*p);
+    return 0;
 }

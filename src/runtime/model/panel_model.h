@@ -11,6 +11,7 @@
 // written once, on the model (panel_api.cpp).
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,6 +28,22 @@ constexpr int FIRST_NEW_CTRL = 100;
 
 enum class Kind { Button, Radio, Ring, Numeric, Text, Chart, Led, Timer, TextMsg, Other };
 
+// One entry of a status line's history: a text, or a run of the same text
+// shown again and again (the live scope's "Line Ok!" of every sample).
+struct StatusEntry {
+    std::uint64_t serial = 0;  // running number of the status line's entries
+    std::int64_t firstMs = 0;  // wall clock, ms since the epoch
+    std::int64_t lastMs = 0;
+    std::string text;
+    int count = 1;
+    bool error = false;  // marked as an error while it was shown
+};
+// Entries a status line keeps: the newest this many.
+constexpr std::size_t kStatusHistoryKept = 1000;
+// An entry as one line of text (copy, save), and the header above such lines.
+std::string StatusEntryLine(const StatusEntry& e);
+std::string StatusHistoryHeader();
+
 struct Control {
     int id = 0;
     Kind kind = Kind::Other;
@@ -35,6 +52,7 @@ struct Control {
     bool readOnly = false;
     std::string text;  // text, label, button text, lamp caption
     std::string mark;  // ATR_MARK_TEXT
+    int markKind = MARK_PENDING;
 
     // Buttons, radio buttons, lamps.
     bool checkable = false;
@@ -52,8 +70,11 @@ struct Control {
     int minimum = 0;
     int maximum = 99;
 
-    // Text: a status line (its texts are recorded for the test driver).
+    // Text: a status line (its texts are recorded for the test driver), and
+    // the history of what it showed.
     bool statusLine = false;
+    std::deque<StatusEntry> history;
+    std::uint64_t historyAdded = 0;  // entries ever added
 
     // Ring.
     std::vector<std::string> items;
@@ -208,8 +229,14 @@ void RunEvents();
 void BeforeLeftClick(int panel, int ctrl);
 // A quit was asked for, or the outermost callback returned with one pending.
 void QuitAsked();
-// The chart as a PNG picture; false when none can be taken.
-bool ChartPicture(Panel& p, Control& c, std::string* png);
+// The chart as a picture in `format` (CHART_...); false when none can be taken.
+bool ChartPicture(Panel& p, Control& c, int format, std::string* bytes);
+// Whether ChartPicture can draw CHART_SVG.
+bool DrawsSvg();
+// Shows the history of status line `c` / the line view, opening the window
+// or raising it.
+void ShowStatusHistory(Panel& p, Control& c);
+void ShowLineView(Panel& p);
 
 }  // namespace face
 

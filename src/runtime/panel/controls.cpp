@@ -2,14 +2,20 @@
 // controls show them, new text messages and the fitting of their texts, and
 // the drawing of changed values before the program blocks.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QSpinBox>
+#include <QStyle>
+#ifdef ORV_HAVE_QT_SVG
+#include <QSvgGenerator>
+#endif
 
 #include <algorithm>
 #include <limits>
@@ -17,6 +23,7 @@
 #include "runtime/core/diag.h"
 #include "runtime/panel/led.h"
 #include "runtime/panel/panel_parts.h"
+#include "runtime/panel/statushistory.h"
 #include "runtime/panel/stripchart.h"
 #include "runtime/panel/textbackdrop.h"
 #include "runtime/panel/timercontrol.h"
@@ -78,41 +85,82 @@ QColor Rgb(int rgb) {
     return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF));
 }
 
-// A marked control is drawn on an amber face in bold, so it stands out from
-// its neighbours also on a monochrome screen.
-constexpr QRgb MARK_TINT = 0xFFE08A;
+// How each kind of mark is drawn: an amber face in bold (not done yet), a
+// blue face in italics (not confirmed), red on a pale red face with an error
+// sign (a failure); so the kinds differ also on a monochrome screen.
+struct MarkLook {
+    QRgb face;
+    QRgb text;  // 0: the widget's own
+    bool bold, italic;
+};
+constexpr MarkLook MARK_LOOKS[] = {
+    {0xFFE08A, 0, true, false},
+    {0xCFE0FF, 0, false, true},
+    {0xFFE4E4, 0xB00000, true, false},
+};
 // On a marked widget: its face, tooltip and description without the mark.
 constexpr const char* PROP_UNMARKED = "orvUnmarked";
+// On a line edit marked as an error: the action that shows the error sign.
+constexpr const char* PROP_MARK_SIGN = "orvMarkSign";
+
+void ShowSign(QWidget* w, bool on) {
+    auto* edit = qobject_cast<QLineEdit*>(w);
+    if (!edit)
+        return;
+    auto* sign = qobject_cast<QAction*>(w->property(PROP_MARK_SIGN).value<QObject*>());
+    if (on && !sign) {
+        sign = edit->addAction(w->style()->standardIcon(QStyle::SP_MessageBoxCritical),
+                               QLineEdit::LeadingPosition);
+        sign->setToolTip(QStringLiteral("error"));
+        w->setProperty(PROP_MARK_SIGN, QVariant::fromValue<QObject*>(sign));
+    } else if (!on && sign) {
+        edit->removeAction(sign);
+        delete sign;
+        w->setProperty(PROP_MARK_SIGN, QVariant());
+    }
+}
 
 // Puts a control's mark on, changes it or takes it off. What the mark covers
 // (face, tooltip, accessible description) is kept on the widget while the
-// mark is on, and given back with the mark taken off.
-void ShowMark(const Control& c, QWidget* w) {
+// mark is on, and given back with the mark taken off. False when nothing
+// changed.
+bool ShowMark(const Control& c, QWidget* w) {
     const QString note = QString::fromStdString(c.mark);
     const bool wasMarked = w->property(PROP_UNMARKED).isValid();
     if (!wasMarked && note.isEmpty())
-        return;
+        return false;
     if (!wasMarked)
-        w->setProperty(PROP_UNMARKED, QVariantList{QVariant::fromValue(w->palette()), w->toolTip(),
-                                                   w->accessibleDescription()});
+        w->setProperty(PROP_UNMARKED,
+                       QVariantList{QVariant::fromValue(w->palette()), w->toolTip(),
+                                    w->accessibleDescription(), QVariant::fromValue(w->font())});
     const QVariantList unmarked = w->property(PROP_UNMARKED).toList();
     const QString tip = unmarked[1].toString(), desc = unmarked[2].toString();
-    QFont f = w->font();
-    f.setBold(!note.isEmpty());
-    w->setFont(f);
     if (note.isEmpty()) {
         w->setPalette(unmarked[0].value<QPalette>());
+        w->setFont(unmarked[3].value<QFont>());
         w->setToolTip(tip);
         w->setAccessibleDescription(desc);
         w->setProperty(PROP_UNMARKED, QVariant());
-        return;
+        ShowSign(w, false);
+        return true;
     }
+    const MarkLook& look = MARK_LOOKS[std::clamp(c.markKind, MARK_PENDING, MARK_ERROR)];
+    QFont f = unmarked[3].value<QFont>();
+    f.setBold(look.bold);
+    f.setItalic(look.italic);
+    w->setFont(f);
     QPalette pal = unmarked[0].value<QPalette>();
-    pal.setColor(QPalette::Base, QColor(MARK_TINT));
-    pal.setColor(QPalette::Button, QColor(MARK_TINT));
+    pal.setColor(QPalette::Base, QColor(look.face));
+    pal.setColor(QPalette::Button, QColor(look.face));
+    if (look.text) {
+        pal.setColor(QPalette::Text, QColor(look.text));
+        pal.setColor(QPalette::ButtonText, QColor(look.text));
+    }
     w->setPalette(pal);
     w->setToolTip(tip.isEmpty() ? note : note + QLatin1Char('\n') + tip);
     w->setAccessibleDescription(desc.isEmpty() ? note : note + QStringLiteral(" - ") + desc);
+    ShowSign(w, c.markKind == MARK_ERROR);
+    return true;
 }
 
 // Shows a new value; false when the widget showed it already.
@@ -148,9 +196,11 @@ bool ShowText(const Control& c, QWidget* w) {
     const QString t = QString::fromStdString(c.text);
     if (c.kind == Kind::Text) {
         auto* e = static_cast<QLineEdit*>(w);
+        // A status line's mark belongs to its text: a new text comes unmarked.
+        const bool unmarked = c.statusLine && ShowMark(c, w);
         if (c.statusLine)
             LogStatus(t);
-        if (e->text() == t)
+        if (e->text() == t && !unmarked)
             return false;  // already shown: nothing to redraw
         e->setText(t);
         e->setCursorPosition(0);
@@ -261,7 +311,7 @@ void ShowAll(Panel& p, Control& c) {
 
 namespace face {
 
-void Show(Panel& /*p*/, Control& c, int what) {
+void Show(Panel& p, Control& c, int what) {
     QWidget* w = WidgetOf(c);
     if (!w)
         return;
@@ -272,6 +322,8 @@ void Show(Panel& /*p*/, Control& c, int what) {
                 return;
             break;
         case SHOW_TEXT:
+            if (c.statusLine)
+                StatusHistoryChanged(p.handle, c);
             if (!ShowText(c, w))
                 return;
             break;
@@ -294,7 +346,11 @@ void Show(Panel& /*p*/, Control& c, int what) {
             w->setEnabled(!c.dimmed);
             break;
         case ATR_MARK_TEXT:
-            ShowMark(c, w);
+        case ATR_MARK_KIND:
+            if (c.statusLine)
+                StatusHistoryChanged(p.handle, c);
+            if (!ShowMark(c, w))
+                return;
             break;
         case ATR_TEXT_COLOR:
         case ATR_TEXT_BGCOLOR:
@@ -328,14 +384,41 @@ void Add(Panel& p, Control& c, int top, int left) {
     ShowAll(p, c);
 }
 
-bool ChartPicture(Panel& /*p*/, Control& c, std::string* png) {
-    const QPixmap picture = WidgetOf(c)->grab();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (picture.isNull() || !buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
+bool ChartPicture(Panel& /*p*/, Control& c, int format, std::string* bytes) {
+    QWidget* chart = WidgetOf(c);
+    QByteArray out;
+    QBuffer buffer(&out);
+    if (!buffer.open(QIODevice::WriteOnly))
         return false;
-    png->assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (format == CHART_SVG) {
+#ifdef ORV_HAVE_QT_SVG
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(chart->size());
+        svg.setViewBox(chart->rect());
+        svg.setTitle(chart->accessibleName());
+        QPainter painter(&svg);
+        chart->render(&painter);
+        painter.end();
+#else
+        return false;
+#endif
+    } else {
+        const char* name = format == CHART_JPEG ? "JPEG" : format == CHART_BMP ? "BMP" : "PNG";
+        const QPixmap picture = chart->grab();
+        if (picture.isNull() || !picture.save(&buffer, name))
+            return false;
+    }
+    bytes->assign(out.constData(), static_cast<std::size_t>(out.size()));
     return true;
+}
+
+bool DrawsSvg() {
+#ifdef ORV_HAVE_QT_SVG
+    return true;
+#else
+    return false;
+#endif
 }
 
 }  // namespace face

@@ -66,6 +66,14 @@ FileDialogInfo LastFileDialog();
 // Every text shown on the status line (control marked as status line in the
 // panel file) since the last call, oldest first.
 std::vector<std::string> TakeStatusHistory();
+// The history a status line keeps for the operator, oldest first: each text
+// with how often it was shown in a row, and whether it was marked an error.
+struct StatusEntryInfo {
+    std::string text;
+    int count = 0;
+    bool error = false;
+};
+std::vector<StatusEntryInfo> StatusHistory(int panel, int control);
 
 // Ends a panel callback nest-free state: discards the loaded panels and
 // closes every port, so the next test starts clean.

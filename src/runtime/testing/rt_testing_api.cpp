@@ -54,4 +54,12 @@ std::vector<std::string> TakeStatusHistory() {
     return orv_rt::TakeStatusLines();
 }
 
+std::vector<StatusEntryInfo> StatusHistory(int panel, int control) {
+    std::vector<StatusEntryInfo> out;
+    if (const orv_rt::Control* c = orv_rt::FindControl(panel, control))
+        for (const orv_rt::StatusEntry& e : c->history)
+            out.push_back({e.text, e.count, e.error});
+    return out;
+}
+
 }  // namespace rt_test
