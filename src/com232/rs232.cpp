@@ -121,18 +121,6 @@ const char* ComErrorText(int code) {
     }
 }
 
-const char* WriteFailureText(int32_t written) {
-    switch (written) {
-        case COM_ERR_NOT_OPEN:
-        case COM_ERR_INVALID_PORT:
-            return ComErrorText(COM_ERR_NOT_OPEN);
-        case COM_ERR_IO:
-            return "Transmit error - line lost!";
-        default:
-            return "Transmit error - frame not sent!";
-    }
-}
-
 int OpenLine(int port, const char* device) {
     const int ret = OpenComConfig(port, device != nullptr ? device : "", BAUD_RATE, PARITY_NONE, DATA_BITS,
                                   STOP_BITS, QUEUE_SIZE, QUEUE_SIZE);

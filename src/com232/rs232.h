@@ -55,9 +55,6 @@ void RX_Receive_Function(int port, int events, void* data);
 void TakeReply();
 // Message for a negative open result.
 const char* ComErrorText(int code);
-// Why a write did not send all 36 bytes (`written` is the count or the
-// negative code ComWrt returned), for a front end that reports in detail.
-const char* WriteFailureText(int32_t written);
 
 // Encodes `orderCode` with values[0..15] (FillTxBuf) and writes the frame to
 // `port`; the count goes to nBytesW. Returns the request's number, by which
