@@ -275,11 +275,16 @@ void Feed(RxLine& l, const uint8_t* b, int32_t n, double now) {
     }
 }
 
+// A burst that began while a frame's start was kept is held back whole until
+// it shows whether it begins with that frame's rest (Resolve ends the start).
+bool Holding(const RxLine& l) {
+    return l.burst && l.stallLen > 0;
+}
+
 // The burst after a frame's start was held back whole: when the start and
 // the burst divide into whole frames, the burst begins with the rest of that
 // frame; otherwise the start was a stray one and the burst stands alone.
 void Resolve(RxLine& l, double now) {
-    l.holding = false;
     RxSlot* s = FindSlot(l, l.stallSeq);
     if ((l.stallLen + l.holdLen) % FRAME_LEN == 0 && s != nullptr && !s->claimed) {
         s->claimed = true;
@@ -297,7 +302,7 @@ void Resolve(RxLine& l, double now) {
 }
 
 void EndBurst(RxLine& l, double now) {
-    if (l.holding)
+    if (Holding(l))
         Resolve(l, l.lastByteAt);
     if (l.taint == 0 && l.partialLen > 0 && l.pendingCount > 0)
         Taint(l, RXV_AMBIGUOUS);
@@ -381,17 +386,15 @@ void RxBytes(RxLine& l, const uint8_t* b, int32_t n, double now) {
     // The bytes came at some moment since the line was last looked at: a
     // burst ends only when a look found it quiet (RxTick), never because the
     // bytes were read late.
-    if (!l.burst && l.stallLen > 0)
-        l.holding = true;
+    l.burst = true;
     int32_t fed = 0;
-    while (l.holding && fed < n) {
+    while (Holding(l) && fed < n) {
         // Held until the burst shows whether it begins with a frame's rest.
         l.hold[l.holdLen++] = b[fed++];
         if (l.holdLen == RX_HOLD)
             Resolve(l, now);
     }
     Feed(l, b + fed, n - fed, now);
-    l.burst = true;
     l.lastByteAt = now;
     l.requestSinceByte = -1;
 }
@@ -415,7 +418,7 @@ void RxTick(RxLine& l, double now) {
 
 void RxFlush(RxLine& l, double now) {
     RxTick(l, now);
-    if (l.holding)
+    if (Holding(l))
         Resolve(l, now);
     // The rest of a frame cut short by the line is no longer expected once
     // its command has given up.

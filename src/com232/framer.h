@@ -113,6 +113,9 @@ struct RxLine {
     std::array<RxFrame, RX_PENDING> pending{};
     int32_t pendingCount = 0;
 
+    int32_t taint = 0;  // RXV_NOISE or RXV_AMBIGUOUS: the rest of the burst is dropped
+    RxNote taintNote{};
+
     // The start of a frame whose burst ended before it was whole. The next
     // burst is held until it ends: when it begins with the rest of that
     // frame (start and burst divide into whole frames), the two are joined;
@@ -122,11 +125,8 @@ struct RxLine {
     int32_t stallLen = 0;
     uint32_t stallSeq = 0;
     double stallAt = 0;
-    bool holding = false;
-    std::array<uint8_t, RX_HOLD> hold{};
+    std::array<uint8_t, RX_HOLD> hold{};  // the burst held meanwhile
     int32_t holdLen = 0;
-    int32_t taint = 0;  // RXV_NOISE or RXV_AMBIGUOUS: the rest of the burst is dropped
-    RxNote taintNote{};
 
     double lastLateAt = -1e300;          // when a late frame was last dropped
     std::array<RxFrame, 2> undecided{};  // late, or the reply to a newer request?
